@@ -1,0 +1,80 @@
+// The seven link operations: each logs its call on station.link.wire and hands
+// it to the installed backend.
+#include "link/backend.h"
+#include "link/libmodbusbackend.h"
+#include "link/modbusrtu.h"
+
+#include "common/logging.h"
+
+namespace station::link {
+
+namespace {
+Backend *g_backend = nullptr;
+}
+
+void setBackend(Backend *backend)
+{
+    g_backend = backend;
+}
+
+Backend &backend()
+{
+    if (g_backend)
+        return *g_backend;
+    return LibmodbusBackend::instance();
+}
+
+} // namespace station::link
+
+using station::link::backend;
+
+std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
+{
+    const std::int32_t r = backend().openPort(port, baudCode, parityCode);
+    qCDebug(lcWire, "OpenPort_Modbus(%d, %d, %d) = %d", port, baudCode, parityCode, r);
+    return r;
+}
+
+std::int32_t ClosePort_Modbus(std::int32_t port)
+{
+    const std::int32_t r = backend().closePort(port);
+    qCDebug(lcWire, "ClosePort_Modbus(%d) = %d", port, r);
+    return r;
+}
+
+std::int32_t Get_3X_DX(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t count,
+                       std::int32_t *buffer)
+{
+    const std::int32_t r = backend().readInputRegisters(port, station, first, count, buffer);
+    qCDebug(lcWire, "Get_3X_DX(%d, %d, %d, %d) = %d", port, station, first, count, r);
+    return r;
+}
+
+std::int32_t Get_4X_DX(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t count,
+                       std::int32_t *buffer)
+{
+    const std::int32_t r = backend().readHoldingRegisters(port, station, first, count, buffer);
+    qCDebug(lcWire, "Get_4X_DX(%d, %d, %d, %d) = %d", port, station, first, count, r);
+    return r;
+}
+
+std::int32_t Get_1X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
+{
+    const std::int32_t r = backend().readDiscreteInputs16(port, station, first, buffer);
+    qCDebug(lcWire, "Get_1X_B16(%d, %d, %d) = %d", port, station, first, r);
+    return r;
+}
+
+std::int32_t Get_0X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
+{
+    const std::int32_t r = backend().readCoils16(port, station, first, buffer);
+    qCDebug(lcWire, "Get_0X_B16(%d, %d, %d) = %d", port, station, first, r);
+    return r;
+}
+
+std::int32_t Set_4X_D1(std::int32_t port, std::int32_t station, std::int32_t reg, std::int32_t value)
+{
+    const std::int32_t r = backend().writeRegister(port, station, reg, value);
+    qCDebug(lcWire, "Set_4X_D1(%d, %d, %d, %d) = %d", port, station, reg, value, r);
+    return r;
+}

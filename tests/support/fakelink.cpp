@@ -1,0 +1,111 @@
+#include "tests/support/fakelink.h"
+
+namespace station::test {
+
+QString describe(const LinkCall &c)
+{
+    static const char *const names[] = {"Open", "Close", "Get_3X_DX", "Get_4X_DX", "Get_1X_B16", "Get_0X_B16",
+                                        "Set_4X_D1"};
+    return QStringLiteral("%1(%2,%3,%4,%5)")
+        .arg(QString::fromLatin1(names[int(c.op)]))
+        .arg(c.port)
+        .arg(c.station)
+        .arg(c.first)
+        .arg(c.count);
+}
+
+FakeLink::FakeLink()
+{
+    link::setBackend(this);
+}
+
+FakeLink::~FakeLink()
+{
+    link::setBackend(nullptr);
+}
+
+QList<LinkCall> FakeLink::writes() const
+{
+    QList<LinkCall> out;
+    for (const LinkCall &c : calls)
+        if (c.op == LinkOp::Write)
+            out.append(c);
+    return out;
+}
+
+void FakeLink::record(const LinkCall &call)
+{
+    calls.append(call);
+    if (onCall)
+        onCall(call);
+}
+
+std::int32_t FakeLink::openPort(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
+{
+    record({LinkOp::Open, port, 0, baudCode, parityCode});
+    return 0;
+}
+
+std::int32_t FakeLink::closePort(std::int32_t port)
+{
+    record({LinkOp::Close, port, 0, 0, 0});
+    return 0;
+}
+
+std::int32_t FakeLink::readInputRegisters(std::int32_t port, std::int32_t station, std::int32_t first,
+                                          std::int32_t count, std::int32_t *buffer)
+{
+    if (!readsFail)
+        for (int i = 0; i < count; ++i)
+            buffer[i] = inputs.value(first + i, 0);
+    record({LinkOp::ReadInput, port, station, first, count});
+    return readsFail ? -1 : 0;
+}
+
+std::int32_t FakeLink::readHoldingRegisters(std::int32_t port, std::int32_t station, std::int32_t first,
+                                            std::int32_t count, std::int32_t *buffer)
+{
+    if (!readsFail)
+        for (int i = 0; i < count; ++i)
+            buffer[i] = holding.value(first + i, 0);
+    record({LinkOp::ReadHolding, port, station, first, count});
+    return readsFail ? -1 : 0;
+}
+
+std::int32_t FakeLink::readDiscreteInputs16(std::int32_t port, std::int32_t station, std::int32_t first,
+                                            std::int32_t *buffer)
+{
+    if (!readsFail) {
+        buffer[0] = discreteSlots[0];
+        buffer[1] = discreteSlots[1];
+    }
+    record({LinkOp::ReadDiscrete, port, station, first, 16});
+    return readsFail ? -1 : 0;
+}
+
+std::int32_t FakeLink::readCoils16(std::int32_t port, std::int32_t station, std::int32_t first,
+                                   std::int32_t *buffer)
+{
+    if (!readsFail) {
+        buffer[0] = coilSlots[0];
+        buffer[1] = coilSlots[1];
+    }
+    record({LinkOp::ReadCoils, port, station, first, 16});
+    return readsFail ? -1 : 0;
+}
+
+std::int32_t FakeLink::writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
+                                     std::int32_t value)
+{
+    std::int32_t result = 0;
+    if (!writeResults.empty()) {
+        result = writeResults.front();
+        writeResults.pop_front();
+    }
+    if (writesStore && result != -8888)
+        holding[reg] = value;
+    record({LinkOp::Write, port, station, reg, value});
+    return result;
+}
+
+} // namespace station::test
