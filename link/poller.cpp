@@ -48,6 +48,7 @@ void Poller::startPolling()
 void Poller::stopPolling()
 {
     m_timer.stop();
+    ++m_stops;
 }
 
 void Poller::onTick()
@@ -59,11 +60,11 @@ void Poller::onTick()
     runCycle();
 }
 
-bool Poller::yieldAndContinue()
+bool Poller::yieldAndContinue(int stopsAtStart)
 {
     if (m_yield)
         m_yield();
-    return m_timer.isActive();
+    return m_stops == stopsAtStart;
 }
 
 void Poller::runCycle()
@@ -73,6 +74,7 @@ void Poller::runCycle()
         return;
     }
     m_running = true;
+    const int stops = m_stops;
     const auto done = [this] {
         m_running = false;
     };
@@ -86,20 +88,20 @@ void Poller::runCycle()
         img.liveSample[i] = float(img.inputWords[i]);
     img.liveSample[8] = img.discreteBits[0] == 1 ? 100.0f : 0.0f;
     img.liveSample[9] = img.discreteBits[1] == 1 ? 100.0f : 0.0f;
-    if (!yieldAndContinue())
+    if (!yieldAndContinue(stops))
         return done();
 
     // 3: program status.
     Get_3X_DX(link.port, link.station, reg::kProgramStatusFirst, reg::kProgramStatusCount,
               img.programStatus.data());
-    if (!yieldAndContinue())
+    if (!yieldAndContinue(stops))
         return done();
 
     // 4: holding words.
     Get_4X_DX(link.port, link.station, reg::kHoldingFirst, reg::kHoldingCount, img.holdingWords.data());
     for (std::size_t i = 0; i < img.holdingWords.size(); ++i)
         img.holdingFloat[i] = float(img.holdingWords[i]);
-    if (!yieldAndContinue())
+    if (!yieldAndContinue(stops))
         return done();
 
     // 5: the parameter block in three runs; a run that fails leaves zeros. The
@@ -111,20 +113,20 @@ void Poller::runCycle()
         if (run == reg::kParamCount / reg::kParamRun - 1)
             for (std::size_t i = 0; i < scratch.size(); ++i)
                 img.paramImage[i] = float(scratch[i]);
-        if (!yieldAndContinue())
+        if (!yieldAndContinue(stops))
             return done();
     }
 
     // 6: alarm settings.
     Get_4X_DX(link.port, link.station, reg::kAlarmFirst, reg::kAlarmCount, img.alarmWords.data());
-    if (!yieldAndContinue())
+    if (!yieldAndContinue(stops))
         return done();
 
     // 7, 8: discrete inputs and coils, two byte byteSlots each.
     std::int32_t byteSlots[2] = {-1, -1};
     Get_1X_B16(link.port, link.station, reg::kPointFirst, byteSlots);
     decodeSlots(byteSlots, img.discreteBits);
-    if (!yieldAndContinue())
+    if (!yieldAndContinue(stops))
         return done();
 
     std::int32_t coilSlots[2] = {-1, -1};

@@ -62,13 +62,14 @@ signals:
 
 private:
     void onTick();
-    bool yieldAndContinue();
+    bool yieldAndContinue(int stopsAtStart);
 
     QTimer m_timer;
     std::function<void()> m_yield;
     bool m_running = false;
     int m_cycles = 0;
     int m_dropped = 0;
+    int m_stops = 0; // stopPolling calls, so a cycle notices a stop during a yield
 };
 
 } // namespace station

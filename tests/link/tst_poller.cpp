@@ -1,0 +1,257 @@
+// The polling cycle against a fake link: the exact calls and their order, the
+// image it fills, the byte decoding rules and the no-nesting rule.
+#include "link/poller.h"
+#include "link/registerimage.h"
+
+#include "tests/support/fakelink.h"
+#include "tests/support/testenv.h"
+
+#include <QtTest>
+
+using namespace station;
+using station::test::FakeLink;
+using station::test::LinkCall;
+using station::test::LinkOp;
+
+class TestPoller : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        registerImage() = RegisterImage{};
+        linkSettings() = LinkSettings{};
+        linkSettings().port = 3;
+        linkSettings().station = 7;
+    }
+
+    void oneCycleIssuesTheNineReadsInOrder()
+    {
+        FakeLink fake;
+        Poller poller;
+        int yields = 0;
+        QList<int> callsAtYield;
+        poller.setYield([&] {
+            ++yields;
+            callsAtYield.append(int(fake.calls.size()));
+        });
+        poller.runCycle();
+
+        const QList<LinkCall> expected = {
+            {LinkOp::ReadInput, 3, 7, 1, 8},       {LinkOp::ReadInput, 3, 7, 4097, 16},
+            {LinkOp::ReadHolding, 3, 7, 1, 8},     {LinkOp::ReadHolding, 3, 7, 4097, 16},
+            {LinkOp::ReadHolding, 3, 7, 4113, 16}, {LinkOp::ReadHolding, 3, 7, 4129, 16},
+            {LinkOp::ReadHolding, 3, 7, 257, 8},   {LinkOp::ReadDiscrete, 3, 7, 1, 16},
+            {LinkOp::ReadCoils, 3, 7, 1, 16},
+        };
+        QCOMPARE(fake.calls.size(), expected.size());
+        for (int i = 0; i < expected.size(); ++i)
+            QVERIFY2(fake.calls[i] == expected[i], qPrintable(test::describe(fake.calls[i])));
+        // Yields between exchanges: after the live sample (1 call made), after
+        // steps 3 and 4, after each parameter run, after the alarms and the inputs.
+        QCOMPARE(callsAtYield, (QList<int>{1, 2, 3, 4, 5, 6, 7, 8}));
+        QCOMPARE(poller.completedCycles(), 1);
+    }
+
+    void cycleFillsTheImageRaw()
+    {
+        FakeLink fake;
+        for (int i = 0; i < 8; ++i)
+            fake.inputs[1 + i] = 100 * (i + 1);
+        fake.inputs[5] = 503;
+        fake.inputs[2] = -250;
+        for (int i = 0; i < 16; ++i)
+            fake.inputs[4097 + i] = i + 1;
+        for (int i = 0; i < 8; ++i)
+            fake.holding[1 + i] = -(i + 1);
+        for (int i = 0; i < 48; ++i)
+            fake.holding[4097 + i] = 1000 + i;
+        for (int i = 0; i < 8; ++i)
+            fake.holding[257 + i] = 20 * i;
+        fake.discreteSlots[0] = 0b00100101;
+        fake.discreteSlots[1] = 0b10000000;
+        fake.coilSlots[0] = 255;
+        fake.coilSlots[1] = 1;
+        Poller poller;
+        poller.setYield({});
+        poller.runCycle();
+
+        const RegisterImage &img = registerImage();
+        QCOMPARE(img.inputWords[0], 100);
+        QCOMPARE(img.inputWords[1], -250);
+        QCOMPARE(img.inputWords[4], 503);
+        QCOMPARE(img.liveSample[4], 503.0f); // no scaling in the image
+        QCOMPARE(img.liveSample[1], -250.0f);
+        QCOMPARE(img.programStatus[15], 16);
+        QCOMPARE(img.holdingWords[2], -3);
+        QCOMPARE(img.holdingFloat[2], -3.0f);
+        QCOMPARE(img.paramImage[0], 1000.0f);
+        QCOMPARE(img.paramImage[47], 1047.0f);
+        QCOMPARE(img.alarmWords[7], 140);
+        QCOMPARE(img.discreteBits, (std::array<std::int32_t, 16>{1, 0, 1, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}));
+        // 255, all eight points active, is decoded.
+        QCOMPARE(img.coilBits, (std::array<std::int32_t, 16>{1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0}));
+    }
+
+    void liveSampleTakesTheDiscreteBitsOfThePreviousCycle()
+    {
+        FakeLink fake;
+        Poller poller;
+        poller.setYield({});
+        fake.discreteSlots[0] = 0b11; // control outputs 1 and 2 become active
+        poller.runCycle();
+        QCOMPARE(registerImage().discreteBits[0], 1);
+        QCOMPARE(registerImage().liveSample[8], 0.0f);
+        QCOMPARE(registerImage().liveSample[9], 0.0f);
+        poller.runCycle();
+        QCOMPARE(registerImage().liveSample[8], 100.0f);
+        QCOMPARE(registerImage().liveSample[9], 100.0f);
+        fake.discreteSlots[0] = 0b10;
+        poller.runCycle();
+        QCOMPARE(registerImage().liveSample[8], 100.0f);
+        poller.runCycle();
+        QCOMPARE(registerImage().liveSample[8], 0.0f);
+        QCOMPARE(registerImage().liveSample[9], 100.0f);
+    }
+
+    void slotsOutsideTheByteRangeLeaveTheirBits_data()
+    {
+        QTest::addColumn<int>("slot0");
+        QTest::addColumn<int>("slot1");
+        QTest::addColumn<bool>("low");
+        QTest::addColumn<bool>("high");
+        QTest::newRow("both in range") << 0 << 0 << true << true;
+        QTest::newRow("negative low slot") << -1 << 0 << false << true;
+        QTest::newRow("256 in the high slot") << 0 << 256 << true << false;
+        QTest::newRow("both out") << 1000 << -32768 << false << false;
+        QTest::newRow("255 is decoded") << 255 << 255 << true << true;
+    }
+
+    void slotsOutsideTheByteRangeLeaveTheirBits()
+    {
+        QFETCH(int, slot0);
+        QFETCH(int, slot1);
+        QFETCH(bool, low);
+        QFETCH(bool, high);
+        FakeLink fake;
+        Poller poller;
+        poller.setYield({});
+        fake.discreteSlots[0] = 0b01010101;
+        fake.discreteSlots[1] = 0b10101010;
+        poller.runCycle();
+        const auto before = registerImage().discreteBits;
+
+        fake.discreteSlots[0] = slot0;
+        fake.discreteSlots[1] = slot1;
+        poller.runCycle();
+        const auto &bits = registerImage().discreteBits;
+        for (int i = 0; i < 8; ++i) {
+            const int expectLow = low ? decodeByte(slot0)[std::size_t(i)] : before[std::size_t(i)];
+            const int expectHigh = high ? decodeByte(slot1)[std::size_t(i)] : before[std::size_t(8 + i)];
+            QCOMPARE(bits[std::size_t(i)], expectLow);
+            QCOMPARE(bits[std::size_t(8 + i)], expectHigh);
+        }
+    }
+
+    void failedReadsKeepTheImageAndZeroTheParameterBlock()
+    {
+        FakeLink fake;
+        fake.inputs[1] = 42;
+        fake.holding[4097] = 9;
+        fake.discreteSlots[0] = 4;
+        Poller poller;
+        poller.setYield({});
+        poller.runCycle();
+        fake.readsFail = true;
+        fake.inputs[1] = 43;
+        poller.runCycle();
+        QCOMPARE(registerImage().inputWords[0], 42);       // buffer left untouched
+        QCOMPARE(registerImage().discreteBits[2], 1);      // bits unchanged
+        QCOMPARE(registerImage().paramImage[0], 0.0f);     // a failed run leaves zeros
+    }
+
+    void aTickDuringAYieldIsDroppedNotNested()
+    {
+        FakeLink fake;
+        Poller poller;
+        int depth = 0;
+        int maxDepth = 0;
+        fake.onCall = [&](const LinkCall &) {
+            maxDepth = std::max(maxDepth, depth);
+        };
+        poller.setYield([&] {
+            ++depth;
+            poller.runCycle(); // what a timer tick during the yield would do
+            --depth;
+        });
+        poller.runCycle();
+        QCOMPARE(fake.calls.size(), 9);
+        QCOMPARE(poller.completedCycles(), 1);
+        QCOMPARE(poller.droppedTicks(), 8);
+        QVERIFY(!poller.isCycleRunning());
+    }
+
+    void realTimerTicksDuringYieldsDoNotNest()
+    {
+        FakeLink fake;
+        Poller poller; // default yield: processEvents
+        bool inside = false;
+        bool nested = false;
+        fake.onCall = [&](const LinkCall &c) {
+            if (c.op == LinkOp::ReadInput && c.first == 1) {
+                nested = nested || inside;
+                inside = true;
+            }
+            if (c.op == LinkOp::ReadCoils)
+                inside = false;
+            // Make each exchange long enough that the next tick falls inside the cycle.
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 15) {
+            }
+        };
+        poller.startPolling();
+        QTRY_VERIFY_WITH_TIMEOUT(poller.completedCycles() >= 3, 5000);
+        poller.stopPolling();
+        // Qt never fires a timer again while its own slot runs, and the cycle's
+        // guard covers every other way in: no cycle ever starts inside another.
+        QVERIFY(!nested);
+    }
+
+    void stoppingDuringAYieldEndsTheCycle()
+    {
+        FakeLink fake;
+        Poller poller;
+        poller.startPolling();
+        poller.setYield([&] { poller.stopPolling(); });
+        poller.runCycle();
+        QCOMPARE(fake.calls.size(), 1);
+        QVERIFY(!poller.isCycleRunning());
+    }
+
+    void writeWithRetryIssuesExactlyOneMoreCallAfterFailure_data()
+    {
+        QTest::addColumn<int>("firstResult");
+        QTest::addColumn<int>("calls");
+        QTest::newRow("-8888 retried once") << -8888 << 2;
+        QTest::newRow("0 not retried") << 0 << 1;
+        QTest::newRow("-1 counts as success") << -1 << 1;
+        QTest::newRow("-8887 counts as success") << -8887 << 1;
+    }
+
+    void writeWithRetryIssuesExactlyOneMoreCallAfterFailure()
+    {
+        QFETCH(int, firstResult);
+        QFETCH(int, calls);
+        FakeLink fake;
+        fake.writeResults = {firstResult, -8888, -8888};
+        QCOMPARE(writeWithRetry(257, -5), firstResult);
+        const auto writes = fake.writes();
+        QCOMPARE(writes.size(), calls);
+        for (const LinkCall &w : writes)
+            QVERIFY(w == (LinkCall{LinkOp::Write, 3, 7, 257, -5}));
+    }
+};
+
+STATION_TEST_MAIN(TestPoller)
+#include "tst_poller.moc"
