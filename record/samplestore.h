@@ -1,0 +1,42 @@
+// Reading the recording pointer and saving one sample, on an open connection to
+// the sample database. Columns are reached by position: the statements take the
+// column names from the records of the two fixed queries, so a file whose
+// columns are named differently is written at the same positions.
+#pragma once
+
+#include "record/sampledb.h"
+
+#include <QSqlDatabase>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace station::sampledb {
+
+struct PointerRead {
+    bool queried = false;                 // the query ran and returned the row
+    std::optional<std::int32_t> pointer;  // position 0, when it holds a number
+};
+
+// "select * from  sl_void": position 0 as the pointer (nearest integer, halves to
+// even), position 2 read and dropped.
+PointerRead readPointer(QSqlDatabase &db);
+
+struct Sample {
+    std::int32_t id = 0;  // ring index 1..kRingSize
+    double date = 0;      // day number
+    double time = 0;      // fraction of a day
+    std::array<float, col::kValueCount> values{};
+};
+
+enum class SaveResult {
+    Saved,
+    Failed,  // nothing changed: the previous row and pointer are as they were
+};
+
+// Writes the row for sample.id (overwritten in place when
+// "select * from  pv_data where w_id=<id>" finds it, appended otherwise) and
+// sets positions 0 and 1 of sl_void to sample.id, in one transaction.
+SaveResult saveSample(QSqlDatabase &db, const Sample &sample);
+
+} // namespace station::sampledb
