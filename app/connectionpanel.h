@@ -1,0 +1,45 @@
+// The connection groups of the main window: port list, address list, baud and
+// parity buttons, and the open and close commands.
+#pragma once
+
+#include "link/registerimage.h"
+
+#include <QWidget>
+
+class QButtonGroup;
+class QComboBox;
+class QPushButton;
+
+namespace station {
+
+class ConnectionPanel : public QWidget {
+    Q_OBJECT
+public:
+    explicit ConnectionPanel(QWidget *parent = nullptr);
+
+    // Fills the lists ("1 " .. "20 ", "1 " .. "16 "), shows their first entries and
+    // selects "9600" and "无校验".
+    void fill();
+
+    // The settings the controls show now: port and address are the leading
+    // numbers of the list texts (an empty or non-numeric text gives 0); baud and
+    // parity codes are the positions of the selected buttons.
+    LinkSettings chosenSettings() const;
+
+    QComboBox *portList() const { return m_port; }
+    QComboBox *addressList() const { return m_address; }
+    QButtonGroup *baudButtons() const { return m_baud; }
+    QButtonGroup *parityButtons() const { return m_parity; }
+    QPushButton *openButton() const { return m_open; }
+    QPushButton *closeButton() const { return m_close; }
+
+private:
+    QComboBox *m_port;
+    QComboBox *m_address;
+    QButtonGroup *m_baud;
+    QButtonGroup *m_parity;
+    QPushButton *m_open;
+    QPushButton *m_close;
+};
+
+} // namespace station

@@ -1,0 +1,91 @@
+// The main window ssqx: chart, status panel, connection groups and the command
+// column. It is the only window shown at all times; the configuration window and
+// the program editor hide it while they are open.
+//
+// Timers, all on the GUI thread:
+//   Timer1 200 ms  label colours, left scale, live append on a new sample,
+//                  status panel refresh, sample step (the live timer: stopped in
+//                  history view and ruler mode)
+//   Timer2 1 s     chart repaint
+//   Timer3 1 s     clock labels, unless ruler mode is on
+#pragma once
+
+#include <QTimer>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+namespace station {
+
+class ConnectionPanel;
+class Poller;
+
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kTimer1Ms = 200;
+    static constexpr int kTimer2Ms = 1000;
+    static constexpr int kTimer3Ms = 1000;
+
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    // The poller the open and close commands start and stop (created after the
+    // splash closes, so it arrives after the window's load).
+    void setPoller(Poller *poller) { m_poller = poller; }
+
+    // Commands of the window.
+    void openLink();   // "打开"
+    void closeLink();  // "关闭"
+    void exitProgram(); // "退出"
+
+    bool unloadGuard() const { return m_unloadGuard; }
+    bool isLoaded() const { return m_loaded; }
+
+    QTimer &timer1() { return m_timer1; }
+    QTimer &timer2() { return m_timer2; }
+    QTimer &timer3() { return m_timer3; }
+
+    ConnectionPanel *connectionPanel() const { return m_connection; }
+
+signals:
+    // Emitted by "退出" after the window has unloaded, just before the program ends.
+    void exitRequested();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildControls();
+    void load();
+    void onTimer1();
+    void onTimer2();
+    void onTimer3();
+
+    // Chart steps of the load, filled by the chart.
+    void initChartView();
+    void openDatabase();
+    void loadHistoryAndRepaint();
+
+    ConnectionPanel *m_connection = nullptr;
+    QPushButton *m_config = nullptr;      // Command21 "CONFIG"
+    QPushButton *m_curve = nullptr;       // Command11 "曲线设置"
+    QPushButton *m_calibrate = nullptr;   // Command23 "参数校准" (hidden)
+    QPushButton *m_exit = nullptr;        // Command1 "退出"
+    QLabel *m_dateLabel = nullptr;        // Label2_9
+    QLabel *m_timeLabel = nullptr;        // Label2_10
+    QLabel *m_stepLabel = nullptr;        // the chart's sample step
+    QWidget *m_chartArea = nullptr;
+    Poller *m_poller = nullptr;
+
+    QTimer m_timer1;
+    QTimer m_timer2;
+    QTimer m_timer3;
+    bool m_loaded = false;
+    bool m_unloadGuard = false;
+    bool m_rulerMode = false;
+};
+
+} // namespace station

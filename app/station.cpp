@@ -1,0 +1,30 @@
+#include "app/station.h"
+
+#include "app/mainwindow.h"
+#include "app/splash.h"
+
+#include "link/poller.h"
+
+namespace station {
+
+Station::Station() = default;
+
+Station::~Station() = default;
+
+void Station::start()
+{
+    m_splash = new Splash;
+    connect(m_splash, &Splash::finished, this, &Station::afterSplash);
+    m_splash->show();
+}
+
+void Station::afterSplash()
+{
+    m_main = std::make_unique<MainWindow>();
+    m_main->show();
+    m_poller = std::make_unique<Poller>();
+    m_main->setPoller(m_poller.get());
+    emit started();
+}
+
+} // namespace station

@@ -1,0 +1,43 @@
+// Start-up: the splash first; when it closes, the main window (which loads as it
+// is shown), then the poller and the recorder, which live until the program ends.
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+
+#include "app/splash.h"
+#include <memory>
+
+namespace station {
+
+class MainWindow;
+class Poller;
+
+class Station : public QObject {
+    Q_OBJECT
+public:
+    Station();
+    ~Station() override;
+
+    // Shows the splash; the rest follows from its timers.
+    void start();
+
+    Splash *splash() const { return m_splash; }
+    MainWindow *mainWindow() const { return m_main.get(); }
+    Poller *poller() const { return m_poller.get(); }
+    QObject *recorder() const { return m_recorder.get(); }
+
+signals:
+    // The main window is shown and loaded, the poller and recorder exist.
+    void started();
+
+private:
+    void afterSplash();
+
+    QPointer<Splash> m_splash;
+    std::unique_ptr<MainWindow> m_main;
+    std::unique_ptr<Poller> m_poller;
+    std::unique_ptr<QObject> m_recorder;
+};
+
+} // namespace station
