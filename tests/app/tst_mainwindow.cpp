@@ -1,0 +1,221 @@
+// The main window's life cycle: what it holds after its load, the open and close
+// commands, the refused close box, exit, and the start-up sequence.
+#include "app/connectionpanel.h"
+#include "app/mainwindow.h"
+#include "app/splash.h"
+#include "app/station.h"
+
+#include "link/poller.h"
+#include "link/registerimage.h"
+
+#include "tests/support/fakelink.h"
+#include "tests/support/testenv.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QtTest>
+
+using namespace station;
+using test::FakeLink;
+using test::LinkCall;
+using test::LinkOp;
+
+namespace {
+
+template <typename T>
+T *child(QWidget *w, const QString &name)
+{
+    T *c = w->findChild<T *>(name);
+    if (!c)
+        qWarning() << "no control" << name;
+    return c;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init()
+    {
+        linkSettings() = LinkSettings{};
+        sampleFlags() = SampleFlags{};
+    }
+
+    void loadFillsTheConnectionControls()
+    {
+        MainWindow w;
+        QVERIFY(!w.isLoaded());
+        w.show();
+        QVERIFY(w.isLoaded());
+        QCOMPARE(w.objectName(), QStringLiteral("ssqx"));
+        QCOMPARE(w.accessibleDescription(), QStringLiteral("ssqx"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("双回路控制器（温湿度控制） LX6100S "));
+
+        auto *port = child<QComboBox>(&w, "Port");
+        QVERIFY(port);
+        QCOMPARE(port->count(), 20);
+        QCOMPARE(port->itemText(0), QStringLiteral("1 "));
+        QCOMPARE(port->itemText(19), QStringLiteral("20 "));
+        QCOMPARE(port->currentText(), QStringLiteral("1 "));
+        auto *address = child<QComboBox>(&w, "Address");
+        QVERIFY(address);
+        QCOMPARE(address->count(), 16);
+        QCOMPARE(address->itemText(15), QStringLiteral("16 "));
+        QCOMPARE(address->currentText(), QStringLiteral("1 "));
+
+        QButtonGroup *baud = w.connectionPanel()->baudButtons();
+        QCOMPARE(baud->checkedButton()->text(), QStringLiteral("9600"));
+        QCOMPARE(baud->button(0)->text(), QStringLiteral("4800"));
+        QCOMPARE(baud->button(2)->text(), QStringLiteral("19200"));
+        QButtonGroup *parity = w.connectionPanel()->parityButtons();
+        QCOMPARE(parity->checkedButton()->text(), QStringLiteral("无校验"));
+        QCOMPARE(parity->button(1)->text(), QStringLiteral("奇校验"));
+        QCOMPARE(parity->button(2)->text(), QStringLiteral("偶校验"));
+
+        QVERIFY(w.unloadGuard());
+        QVERIFY(sampleFlags().notifyEnabled);
+        QVERIFY(w.timer1().isActive());
+        QCOMPARE(w.timer1().interval(), 200);
+        QVERIFY(w.timer2().isActive());
+        QVERIFY(w.timer3().isActive());
+
+        auto *config = child<QPushButton>(&w, "Command21");
+        QVERIFY(config && !config->isEnabled());
+        QCOMPARE(config->text(), QStringLiteral("CONFIG"));
+        auto *calibrate = child<QPushButton>(&w, "Command23");
+        QVERIFY(calibrate && !calibrate->isVisible() && !calibrate->isEnabled());
+        QCOMPARE(child<QPushButton>(&w, "Command1")->text(), QStringLiteral("退出"));
+        QCOMPARE(child<QPushButton>(&w, "Command11")->text(), QStringLiteral("曲线设置"));
+    }
+
+    void clockLabelsShowTheDateAndTime()
+    {
+        MainWindow w;
+        w.show();
+        auto *date = child<QLabel>(&w, "Label2_9");
+        auto *time = child<QLabel>(&w, "Label2_10");
+        QVERIFY(date && time);
+        QVERIFY(QRegularExpression("^\\d\\d-\\d\\d-\\d{4}$").match(date->text()).hasMatch());
+        QVERIFY(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$").match(time->text()).hasMatch());
+        QCOMPARE(date->text(), QDate::currentDate().toString("MM-dd-yyyy"));
+    }
+
+    void openAndCloseTheLink()
+    {
+        FakeLink fake;
+        MainWindow w;
+        Poller poller;
+        w.setPoller(&poller);
+        w.show();
+        w.connectionPanel()->portList()->setCurrentIndex(6);     // "7 "
+        w.connectionPanel()->addressList()->setCurrentIndex(2);  // "3 "
+        w.connectionPanel()->baudButtons()->button(2)->setChecked(true);
+        w.connectionPanel()->parityButtons()->button(2)->setChecked(true);
+
+        child<QPushButton>(&w, "Command9")->click(); // 打开
+        QCOMPARE(fake.calls.size(), 1);
+        QVERIFY(fake.calls[0] == (LinkCall{LinkOp::Open, 7, 0, 2, 2}));
+        QCOMPARE(linkSettings().port, 7);
+        QCOMPARE(linkSettings().station, 3);
+        QVERIFY(poller.isPolling());
+        QVERIFY(child<QPushButton>(&w, "Command21")->isEnabled());
+        QVERIFY(child<QPushButton>(&w, "Command23")->isEnabled());
+
+        // Polling reaches the controller with the chosen port and address.
+        QTRY_VERIFY_WITH_TIMEOUT(poller.completedCycles() >= 1, 3000);
+        QVERIFY(fake.calls[1] == (LinkCall{LinkOp::ReadInput, 7, 3, 1, 8}));
+
+        child<QPushButton>(&w, "Command10")->click(); // 关闭
+        QVERIFY(fake.calls.last() == (LinkCall{LinkOp::Close, 7, 0, 0, 0}));
+        QVERIFY(!poller.isPolling());
+        QVERIFY(!child<QPushButton>(&w, "Command21")->isEnabled());
+        QVERIFY(!child<QPushButton>(&w, "Command23")->isEnabled());
+    }
+
+    void aNonNumericPortTextGivesPortZero()
+    {
+        FakeLink fake;
+        MainWindow w;
+        w.show();
+        w.connectionPanel()->portList()->setEditText(QStringLiteral("COM"));
+        w.openLink();
+        QVERIFY(fake.calls[0] == (LinkCall{LinkOp::Open, 0, 0, 1, 0}));
+    }
+
+    void closeBeforeOpenUsesTheLastPort()
+    {
+        FakeLink fake;
+        MainWindow w;
+        w.show();
+        w.closeLink();
+        QVERIFY(fake.calls[0] == (LinkCall{LinkOp::Close, 0, 0, 0, 0}));
+    }
+
+    void theCloseBoxIsRefused()
+    {
+        MainWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.close());
+        QVERIFY(w.isVisible());
+    }
+
+    void exitEndsTheProgram()
+    {
+        auto *w = new MainWindow;
+        w->show();
+        QSignalSpy exited(w, &MainWindow::exitRequested);
+        QTimer::singleShot(0, w, [w] { w->findChild<QPushButton *>("Command1")->click(); });
+        // exec() returns only when the program is told to end.
+        QTimer failsafe;
+        failsafe.setSingleShot(true);
+        bool timedOut = false;
+        connect(&failsafe, &QTimer::timeout, [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        failsafe.start(5000);
+        const int code = QCoreApplication::exec();
+        QVERIFY(!timedOut);
+        QCOMPARE(code, 0);
+        QCOMPARE(exited.count(), 1);
+        QVERIFY(!w->isVisible());
+        QVERIFY(!w->unloadGuard());
+        QVERIFY(!sampleFlags().notifyEnabled);
+        delete w;
+    }
+
+    void startUpShowsTheSplashThenTheMainWindow()
+    {
+        Station station;
+        QElapsedTimer clock;
+        clock.start();
+        QSignalSpy started(&station, &Station::started);
+        station.start();
+        QVERIFY(station.splash());
+        QCOMPARE(station.splash()->objectName(), QStringLiteral("frmSplash"));
+        QVERIFY(station.splash()->isVisible());
+        QVERIFY(station.splash()->findChild<QLabel *>("Label1"));
+        QCOMPARE(station.splash()->findChild<QLabel *>("Label1")->text(),
+                 QStringLiteral("系统正在初始化数据引擎，请稍后。。。。。。"));
+        QVERIFY(!station.mainWindow());
+        QVERIFY(started.wait(5000));
+        // Seven 200 ms ticks and one 100 ms tick (coarse timers may fire 5% early).
+        QVERIFY2(clock.elapsed() >= 1400, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(station.mainWindow() && station.mainWindow()->isVisible());
+        QVERIFY(station.mainWindow()->isLoaded());
+        QVERIFY(station.poller());
+        QCOMPARE(station.poller()->objectName(), QStringLiteral("Met1"));
+        QVERIFY(!station.poller()->isPolling()); // polling waits for 打开
+        QTRY_VERIFY(!station.splash());          // closed and deleted
+    }
+};
+
+STATION_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
