@@ -41,6 +41,9 @@ QPainter &PainterCanvas::painter()
         m_painter = std::make_unique<QPainter>(&m_box.m_pixmap);
         m_painterPen = pen();
         m_painter->setPen(qtPen(m_painterPen));
+        // One update per batch: the paint event that follows ends the batch
+        // (flush) and shows every line drawn until then.
+        m_box.update();
     } else if (!(m_painterPen == pen())) {
         m_painterPen = pen();
         m_painter->setPen(qtPen(m_painterPen));
@@ -75,7 +78,6 @@ QColor PainterCanvas::backColor() const
 void PainterCanvas::line(double x1, double y1, double x2, double y2)
 {
     painter().drawLine(m_box.toDevice(x1, y1), m_box.toDevice(x2, y2));
-    m_box.update();
 }
 
 PictureBox::PictureBox(QSizeF logical, QWidget *parent)
@@ -84,6 +86,11 @@ PictureBox::PictureBox(QSizeF logical, QWidget *parent)
     , m_canvas(*this)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void PictureBox::flush()
+{
+    m_canvas.flush();
 }
 
 void PictureBox::setLogicalSize(QSizeF logical)

@@ -56,7 +56,10 @@ public:
     QLineF overlayLine() const { return m_overlay; }
     Pen overlayPen() const { return m_overlayPen; }
 
+    // The picture as drawn so far; call flush() first to include lines drawn
+    // since the last paint event.
     const QPixmap &picture() const { return m_pixmap; }
+    void flush();
 
 signals:
     void resized();

@@ -1,0 +1,151 @@
+#include "chart/history.h"
+
+#include "common/logging.h"
+#include "common/numbers.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+#include <cmath>
+#include <limits>
+
+namespace station::chart {
+
+namespace {
+
+constexpr int kClearedValueColumns = 9; // 0..8; column 9 survives a load
+constexpr int kClearedSlots = 322;      // 0..321; slot 322 survives a load
+
+// Reads stop at a column the result does not have, as a read past the record's
+// fields fails.
+std::optional<double> numberAt(const QSqlQuery &query, int columns, int column)
+{
+    if (column >= columns)
+        return std::nullopt;
+    const QVariant v = query.value(column);
+    if (v.isNull())
+        return std::nullopt;
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    if (!ok)
+        return std::nullopt;
+    return d;
+}
+
+std::optional<float> floatAt(const QSqlQuery &query, int columns, int column)
+{
+    const auto d = numberAt(query, columns, column);
+    if (!d || (std::isfinite(*d) && std::fabs(*d) > double(std::numeric_limits<float>::max())))
+        return std::nullopt; // too large for a 32-bit float: the assignment fails
+    return float(*d);
+}
+
+void readRow(const QSqlQuery &query, int columns, Slot &slot)
+{
+    if (const auto d = numberAt(query, columns, sampledb::col::kDate))
+        slot.date = *d;
+    if (const auto t = numberAt(query, columns, sampledb::col::kTime))
+        slot.time = *t;
+    for (int j = 0; j < kRecordedColumns; ++j)
+        if (const auto v = floatAt(query, columns, sampledb::col::kFirstValue + j))
+            slot.values[j] = *v;
+}
+
+} // namespace
+
+std::int32_t windowStart(std::int32_t endId, std::int32_t length)
+{
+    return endId >= length ? endId - length : kRingSize - (length - endId);
+}
+
+QString windowQueryText(std::int32_t endId, std::int32_t length)
+{
+    const std::int32_t start = windowStart(endId, length);
+    if (endId >= length)
+        return QStringLiteral("select * from  pv_data where w_id  between ") + QString::number(start + 1)
+            + QStringLiteral(" and ") + QString::number(endId) + QStringLiteral(" order by w_date,w_time");
+    return QStringLiteral("select * from  pv_data where w_id not between ") + QString::number(endId + 1)
+        + QStringLiteral(" and ") + QString::number(start) + QStringLiteral(" order by w_date,w_time ");
+}
+
+ControlRow readControl(const QSqlDatabase &db)
+{
+    ControlRow row;
+    if (!db.isOpen()) {
+        qCDebug(lcChart) << "control table: no open connection";
+        return row;
+    }
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    if (!query.exec(QLatin1String(sampledb::kSelectControl)) || !query.next()) {
+        qCDebug(lcChart) << "control table unreadable:" << query.lastError().text();
+        return row;
+    }
+    const int columns = query.record().count();
+    if (const auto v = numberAt(query, columns, sampledb::col::kPointer))
+        row.newestId = toInt32(*v);
+    if (const auto v = numberAt(query, columns, sampledb::col::kPointerCopy))
+        row.copy = toInt32(*v);
+    return row;
+}
+
+void clearForLoad(Buffer &buffer)
+{
+    for (int s = 0; s < kClearedSlots; ++s) {
+        Slot &slot = buffer[s];
+        slot.date = 0;
+        slot.time = 0;
+        for (int j = 0; j < kClearedValueColumns; ++j)
+            slot.values[j] = 0;
+    }
+    for (int s = 0; s < kClearedSlots; ++s)
+        buffer[s].gapMark = 0;
+}
+
+int loadWindow(const QSqlDatabase &db, Buffer &buffer, std::int32_t endId, std::int32_t length)
+{
+    clearForLoad(buffer);
+    const QString text = windowQueryText(endId, length);
+
+    // A query on a connection that is not open would fall back to the default
+    // connection, so none is made.
+    std::optional<QSqlQuery> query;
+    int columns = 0;
+    bool onRow = false;
+    if (!db.isOpen()) {
+        qCDebug(lcChart) << "window load: no open connection";
+    } else {
+        query.emplace(db);
+        query->setForwardOnly(true);
+        if (query->exec(text)) {
+            columns = query->record().count();
+            onRow = query->next();
+        } else {
+            qCDebug(lcChart) << "window load failed:" << text << query->lastError().text();
+        }
+    }
+
+    int rows = 0;
+    for (std::int32_t i = 1; i <= length; ++i) {
+        if (i > kLastSlot)
+            break; // a window longer than the buffer: every later step fails
+        if (onRow) {
+            readRow(*query, columns, buffer[i]);
+            ++rows;
+        }
+        // The gap test runs whether or not the slot got a row, so the first
+        // slot after the last row is marked unless the last row lies within
+        // five minutes after midnight.
+        if (std::fabs(buffer[i].time - buffer[i - 1].time) > kGapThreshold)
+            buffer[i].gapMark = std::int16_t(i);
+        if (onRow)
+            onRow = query->next();
+    }
+    qCDebug(lcChart) << "window load" << text << "rows" << rows;
+    return rows;
+}
+
+} // namespace station::chart

@@ -1,0 +1,64 @@
+// Filling the chart buffer from the sample database.
+//
+// The database is a ring of record ids 1..65500: after 65500 the recorder goes
+// on at 1, so the id before 1 is 65500. A window of N records ending at id E
+// starts after S = E - N, or after S = 65500 - (N - E) when it wraps, and holds
+// the ids S + 1 .. E (through 65500 and 1 when wrapping):
+//
+//   E = 5000, N = 241:  S = 4759,   ids 4760..5000
+//   E = 241,  N = 241:  S = 0,      ids 1..241
+//   E = 100,  N = 241:  S = 65359,  ids 1..100 and 65360..65500
+//
+// The rows are read in the order of their date and time, not of their ids, so
+// slot 1 holds the oldest sample of the window. A sample whose time of day lies
+// more than 0.00347222 of a day (five minutes) from its predecessor's is marked
+// as following a recording gap. Only the time of day is compared: a sample one
+// day after its predecessor is not marked, one just past midnight always is.
+//
+// Columns are read by position: pv_data is w_id, w_date, w_time and the ten
+// value columns; sl_void's first row holds the newest id and its copy.
+#pragma once
+
+#include "chart/buffer.h"
+#include "record/sampledb.h"
+
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+class QSqlDatabase;
+
+namespace station::chart {
+
+inline constexpr std::int32_t kRingSize = sampledb::kRingSize;
+inline constexpr double kGapThreshold = 0.00347222; // of a day: 299.9998 s
+
+// S for a window (E, N).
+std::int32_t windowStart(std::int32_t endId, std::int32_t length);
+
+// The query selecting exactly the ids S + 1 .. E, ordered by date and time:
+//   E >= N: "select * from  pv_data where w_id  between S+1 and E order by w_date,w_time"
+//   E < N:  "select * from  pv_data where w_id not between E+1 and S order by w_date,w_time "
+// The smaller bound comes first: SQLite reads "between 5000 and 4760" as empty.
+QString windowQueryText(std::int32_t endId, std::int32_t length);
+
+// The two values of the control table's first row; a value that could not be
+// read is nullopt. Both are nullopt when the table cannot be read at all.
+struct ControlRow {
+    std::optional<std::int32_t> newestId;
+    std::optional<std::int32_t> copy;
+};
+ControlRow readControl(const QSqlDatabase &db);
+
+// Clears what a load replaces: date, time and value columns 0..8 of slots
+// 0..321, then the gap marks of slots 0..321. Value column 9 and slot 322 keep
+// what they hold.
+void clearForLoad(Buffer &buffer);
+
+// Loads the window (E, N) into slots 1..N and marks the gaps. Steps that fail
+// (no connection, a failed query, fewer rows than N, a value that is not a
+// number) are skipped: those slots keep their cleared values. Returns the
+// number of rows read.
+int loadWindow(const QSqlDatabase &db, Buffer &buffer, std::int32_t endId, std::int32_t length);
+
+} // namespace station::chart
