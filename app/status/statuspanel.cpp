@@ -20,8 +20,9 @@ namespace station::status {
 namespace {
 
 // Widest texts each kind of label has to hold. Registers are 16-bit words, so
-// "-32768" covers every integer and every value shown in tenths.
-const QString kWidestNumber = QStringLiteral("-32768");
+// "-3276.8" (one character more than "-32768") covers every integer and every
+// value shown in tenths.
+const QString kWidestNumber = QStringLiteral("-3276.8");
 const QString kWidestEntry = QStringLiteral("-1999.9");
 const QString kWidestDate = QStringLiteral("00-00-0000");
 const QString kWidestTime = QStringLiteral("00:00:00");
@@ -98,6 +99,13 @@ auto at(const Array &array, int i) -> typename Array::value_type
     return (i >= 0 && i < int(array.size())) ? array[std::size_t(i)] : nullptr;
 }
 
+// Extra width goes to an empty column on the right, so labels keep their size
+// and stay next to their captions however wide the window makes the group.
+void closeGrid(QGridLayout *grid)
+{
+    grid->setColumnStretch(grid->columnCount(), 1);
+}
+
 void setText(QLabel *label, const QString &text)
 {
     if (label)
@@ -142,6 +150,7 @@ void StatusPanel::buildProgramGroup()
     m_runCommandButton = makeButton(kRunCommandButtonText, names::kRunCommandButton, -1, m_programGroup);
     grid->addWidget(m_runCommandBox, commandRow, 0, 1, 2 * kProgramPairsPerRow - 2);
     grid->addWidget(m_runCommandButton, commandRow, 2 * kProgramPairsPerRow - 2, 1, 2);
+    closeGrid(grid);
 }
 
 void StatusPanel::buildPvGroup()
@@ -173,6 +182,7 @@ void StatusPanel::buildPvGroup()
         m_process[std::size_t(out)] = makeValue(kWidestNumber, colors::kPink, names::kProcess, out, m_pvGroup);
         grid->addWidget(m_process[std::size_t(out)], r, column++);
     }
+    closeGrid(grid);
 }
 
 void StatusPanel::buildAlarmStateGroup()
@@ -196,6 +206,7 @@ void StatusPanel::buildAlarmStateGroup()
         m_process[std::size_t(i)] = makeValue(widestKind, colors::kPink, names::kProcess, i, m_alarmStateGroup);
         grid->addWidget(m_process[std::size_t(i)], kStateLabelCount / 2, j);
     }
+    closeGrid(grid);
 }
 
 void StatusPanel::buildParamGroups()
@@ -221,6 +232,7 @@ void StatusPanel::buildParamGroups()
             grid->addWidget(m_param[std::size_t(p.index)], row, column + 1);
             ++n;
         }
+        closeGrid(grid);
     }
 }
 
@@ -237,6 +249,7 @@ void StatusPanel::buildAlarmParamGroup()
         m_alarmButton[std::size_t(i)] = makeButton(kDownloadButtonText, names::kAlarmButton, i, m_alarmParamGroup);
         grid->addWidget(m_alarmButton[std::size_t(i)], i, 3);
     }
+    closeGrid(grid);
 }
 
 void StatusPanel::buildClock()
