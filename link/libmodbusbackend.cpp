@@ -9,7 +9,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <sys/select.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace station::link {
 
@@ -42,6 +44,36 @@ std::int32_t packByte(const std::uint8_t *bits)
         if (bits[i])
             value |= 1 << i;
     return value;
+}
+
+// Reads and drops whatever arrives until the line has been quiet for `quiet`,
+// for at most `limit`. A late or garbled reply must not be taken for the answer
+// to the next request.
+void drainLine(modbus_t *ctx, std::chrono::milliseconds quiet, std::chrono::milliseconds limit)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(quiet);
+    Q_UNUSED(limit);
+    modbus_flush(ctx);
+#else
+    const int fd = modbus_get_socket(ctx);
+    if (fd < 0)
+        return;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    unsigned char scratch[256];
+    while (std::chrono::steady_clock::now() < end) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(fd, &set);
+        timeval tv{0, suseconds_t(std::chrono::microseconds(quiet).count())};
+        const int ready = ::select(fd + 1, &set, nullptr, nullptr, &tv);
+        if (ready <= 0)
+            break; // quiet, or the device is gone
+        if (::read(fd, scratch, sizeof scratch) <= 0)
+            break;
+    }
+    modbus_flush(ctx);
+#endif
 }
 
 } // namespace
@@ -165,9 +197,8 @@ modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station)
         return nullptr; // never opened: fail quietly
     Port &p = it->second;
     if (!p.ctx) {
-        // The device was gone or never opened: look for it again, at the link
-        // first (the mapping may change while the station runs).
-        p.path = portDevicePath(port);
+        // The device was gone or could not be opened: try the same device again
+        // (the port keeps the path it was opened with).
         if (!connect(p))
             return nullptr;
     }
@@ -188,13 +219,20 @@ void LibmodbusBackend::afterFailure(std::int32_t port, const char *what)
         return;
     Port &p = it->second;
     unsigned long long device = 0;
-    const bool stillThere = deviceOf(portDevicePath(port), &device);
+    const bool stillThere = deviceOf(p.path, &device);
     const bool deviceError = error == EIO || error == ENXIO || error == ENODEV || error == EBADF
                              || error == EPIPE || error == ECONNRESET;
-    if (deviceError || !stillThere || device != p.device || portDevicePath(port) != p.path) {
+    if (deviceError || !stillThere || device != p.device) {
         qCDebug(lcLink) << "device of port" << port << "gone; reopening on the next call";
         disconnect(p);
+        return;
     }
+    // A reply that did not fit (wrong length, bad CRC, another function, late) may
+    // be followed by more bytes of it or by replies to earlier requests: wait for
+    // the line to fall quiet, bounded by one response time-out.
+    if (error == EMBBADDATA || error == EMBBADCRC || error == EMBBADSLAVE || error == ETIMEDOUT)
+        drainLine(p.ctx, std::max(std::chrono::milliseconds(5), byteTimeout(p.baudCode) / 2),
+                  responseTimeout(p.baudCode));
 }
 
 std::int32_t LibmodbusBackend::readRegisters(bool input, std::int32_t port, std::int32_t station,

@@ -16,7 +16,8 @@
 // A port whose device cannot be opened makes every call fail quietly. After a
 // failed exchange the device path is checked again: when it vanished, or now
 // names another device (a USB adapter pulled and plugged back, a simulator that
-// made a new pseudo-terminal), the port is closed and the next call reopens it.
+// made a new pseudo-terminal), the port is closed and the next call reopens the
+// same path. The path is chosen once, when the port is opened.
 #pragma once
 
 #include "link/backend.h"
