@@ -44,7 +44,7 @@ inline constexpr double kGridRowStep = 312.5;  // 25 dotted rows, 0..7500
 inline constexpr int kGridRows = 25;
 inline constexpr double kGridColumnStep = 375; // 33 dotted columns, 0..12000
 inline constexpr int kGridColumns = 33;
-inline constexpr double kLiveEdgeX = 9000;     // the newest loaded sample
+inline constexpr double kLiveEdgeX = 9000;     // where the pens end after a live load
 inline constexpr double kMarkLength = 9000;    // gap marks run past the bottom edge
 
 // Percent scale of columns 8 and 9: y = (H - 625) - [62.5 v], so -10 lands on

@@ -22,9 +22,11 @@ struct ZoomStep {
     std::int16_t firstSlot;  // slot drawn at X = 0
 };
 
-// In every level 60 x level samples span X = 0..9000 (the newest loaded sample,
-// slot 241, sits at X = 9000) and 20 x level more fill X = 9000..12000:
-// 60 x 150 = 120 x 75 = 180 x 50 = 240 x 37.5 = 9000 twips.
+// In every level the 60 x level segments after a live load span X = 0..9000
+// and 20 x level more appended samples fill X = 9000..12000:
+// 60 x 150 = 120 x 75 = 180 x 50 = 240 x 37.5 = 9000 twips. First slot +
+// 60 x level = 240, so the pens end at slot curve end - 1 and each appended
+// sample shows with the next append.
 inline constexpr std::array<ZoomStep, 4> kZoomTable{{
     {1, 150.0f, 180},
     {2, 75.0f, 120},
