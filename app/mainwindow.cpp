@@ -1,23 +1,29 @@
 #include "app/mainwindow.h"
 
 #include "app/connectionpanel.h"
+#include "app/functionpanel.h"
+#include "app/status/statuspanel.h"
+
+#include "chart/trendchart.h"
+#include "record/sampledb.h"
 
 #include "link/modbusrtu.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
 
-#include "common/colors.h"
-#include "common/datenum.h"
 #include "common/naming.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QSlider>
 #include <QVBoxLayout>
 
 namespace station {
@@ -26,21 +32,16 @@ namespace {
 
 const QString kCaption = QStringLiteral("双回路控制器（温湿度控制） LX6100S ");
 
+// The program-command list: the position of the chosen entry, 0..3, is the run
+// command written to holding register 3 ("4:结束 " writes 3).
+const QStringList kRunCommands = {QStringLiteral("0:停止 "), QStringLiteral("1:运行 "), QStringLiteral("2:暂停 "),
+                                  QStringLiteral("4:结束 ")};
+
 QPushButton *command(const QString &caption, const QString &name, QWidget *parent)
 {
     auto *b = new QPushButton(caption, parent);
     setName(b, name);
     return b;
-}
-
-void setBackground(QLabel *label, const QColor &color)
-{
-    if (!label)
-        return;
-    QPalette p = label->palette();
-    p.setColor(QPalette::Window, color);
-    label->setPalette(p);
-    label->setAutoFillBackground(true);
 }
 
 } // namespace
@@ -76,40 +77,13 @@ void MainWindow::buildControls()
     auto *content = new QWidget(scroll);
     scroll->setWidget(content);
 
-    auto *grid = new QGridLayout(content);
-    grid->setContentsMargins(6, 6, 6, 6);
-    grid->setSpacing(6);
-
-    // Top right of the chart: date and time (the clock in live view, the cursor's
-    // sample in ruler mode).
-    m_dateLabel = new QLabel(content);
-    setName(m_dateLabel, QStringLiteral("Label2"), 9);
-    m_timeLabel = new QLabel(content);
-    setName(m_timeLabel, QStringLiteral("Label2"), 10);
-    for (QLabel *l : {m_dateLabel, m_timeLabel}) {
-        l->setAlignment(Qt::AlignCenter);
-        l->setMinimumWidth(90);
-        setBackground(l, colors::kClockGreen);
-    }
-    auto *clock = new QHBoxLayout;
-    clock->addStretch(1);
-    clock->addWidget(m_dateLabel);
-    clock->addWidget(m_timeLabel);
-
-    m_chartArea = new QWidget(content);
-    setName(m_chartArea, QStringLiteral("ChartArea"));
-    m_chartArea->setMinimumSize(820, 560);
-
+    m_status = new status::StatusPanel(content);
+    m_chart = new chart::TrendChart(content);
+    m_function = new FunctionPanel(content);
+    m_connection = new ConnectionPanel(content);
     m_stepLabel = new QLabel(content);
     setName(m_stepLabel, QStringLiteral("Label12"));
 
-    auto *left = new QVBoxLayout;
-    left->addLayout(clock);
-    left->addWidget(m_chartArea, 1);
-    left->addWidget(m_stepLabel);
-
-    // Right: connection groups and the command column.
-    m_connection = new ConnectionPanel(content);
     m_config = command(QStringLiteral("CONFIG"), QStringLiteral("Command21"), content);
     m_curve = command(QStringLiteral("曲线设置"), QStringLiteral("Command11"), content);
     m_calibrate = command(QStringLiteral("参数校准"), QStringLiteral("Command23"), content);
@@ -118,24 +92,55 @@ void MainWindow::buildControls()
     m_config->setEnabled(false);
     m_calibrate->setEnabled(false);
 
-    auto *commands = new QVBoxLayout;
+    // Left: the clock above the chart, the function frame below it, and the
+    // parameter groups at the foot.
+    auto *clockRow = new QHBoxLayout;
+    clockRow->addWidget(m_stepLabel);
+    clockRow->addStretch(1);
+    clockRow->addWidget(m_status->clockWidget());
+
+    auto *paramRow = new QHBoxLayout;
+    for (QGroupBox *g : m_status->paramGroups())
+        paramRow->addWidget(g, 0, Qt::AlignTop);
+    paramRow->addWidget(m_status->alarmParamGroup(), 0, Qt::AlignTop);
+    paramRow->addStretch(1);
+
+    auto *left = new QVBoxLayout;
+    left->addLayout(clockRow);
+    left->addWidget(m_chart);
+    left->addWidget(m_function);
+    left->addLayout(paramRow);
+    left->addStretch(1);
+
+    // Right: the live values, then the connection groups and the commands.
+    auto *commands = new QHBoxLayout;
     commands->addWidget(m_config);
     commands->addWidget(m_curve);
     commands->addWidget(m_calibrate);
-    commands->addStretch(1);
     commands->addWidget(m_exit);
 
     auto *right = new QVBoxLayout;
+    right->addWidget(m_status->programGroup());
+    right->addWidget(m_status->pvGroup());
+    right->addWidget(m_status->alarmStateGroup());
     right->addWidget(m_connection);
-    right->addLayout(commands, 1);
+    right->addLayout(commands);
+    right->addStretch(1);
 
-    grid->addLayout(left, 0, 0);
-    grid->addLayout(right, 0, 1);
-    grid->setColumnStretch(0, 1);
+    auto *grid = new QHBoxLayout(content);
+    grid->setContentsMargins(6, 6, 6, 6);
+    grid->addLayout(left);
+    grid->addLayout(right);
+    grid->addStretch(1);
+    m_status->hide(); // its groups now live in this window's layouts
 
     connect(m_connection->openButton(), &QPushButton::clicked, this, &MainWindow::openLink);
     connect(m_connection->closeButton(), &QPushButton::clicked, this, &MainWindow::closeLink);
     connect(m_exit, &QPushButton::clicked, this, &MainWindow::exitProgram);
+    connect(m_chart, &chart::TrendChart::windowDateTimeChanged, this, [this](const QString &date, const QString &time) {
+        m_status->dateLabel()->setText(date);
+        m_status->timeLabel()->setText(time);
+    });
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -149,29 +154,28 @@ void MainWindow::load()
 {
     m_loaded = true;
     // The steps run in this order; a step that cannot be done is skipped.
-    initChartView();                 // Y span 60, zoom 1, gap marks cleared, paging state
-    m_connection->fill();            // port, baud, parity and address lists
+    chart::Chart &chart = m_chart->chart();
+    chart.initView();                 // Y span 60, paging state, gap marks, zoom 1
+    m_connection->fill();             // port, baud, parity and address lists
+    QComboBox *runCommand = m_status->runCommandBox();
+    runCommand->clear();
+    runCommand->addItems(kRunCommands);
+    runCommand->setCurrentIndex(0);
     sampleFlags().notifyEnabled = true;
-    openDatabase();                  // own connection, newest id, window end id
+    m_function->slider()->setEnabled(false);
+    m_function->zoomIn()->setEnabled(false);
+    m_function->pageForward()->setEnabled(false);
+    chart.setDatabase(&sampledb::openMainWindowConnection); // the window's own connection
+    chart.startLiveWindow();          // newest id, window end id, window length 241
     m_unloadGuard = true;
-    loadHistoryAndRepaint();         // history window and first repaint
+    m_rulerMode = false;
+    m_function->slider()->setValue(0);
+    chart.loadAndRepaint();           // history window and first repaint
 
     onTimer3();
     m_timer1.start();
     m_timer2.start();
     m_timer3.start();
-}
-
-void MainWindow::initChartView()
-{
-}
-
-void MainWindow::openDatabase()
-{
-}
-
-void MainWindow::loadHistoryAndRepaint()
-{
 }
 
 void MainWindow::openLink()
@@ -205,6 +209,7 @@ void MainWindow::exitProgram()
     m_timer3.stop();
     if (m_poller)
         m_poller->stopPolling();
+    sampledb::closeMainWindowConnection();
     m_unloadGuard = false;
     close();
     sampleFlags().notifyEnabled = false;
@@ -223,23 +228,25 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::onTimer1()
 {
-    if (!m_rulerMode) {
-        setBackground(m_dateLabel, colors::kClockGreen);
-        setBackground(m_timeLabel, colors::kClockGreen);
-    }
+    if (!m_rulerMode)
+        m_status->showLiveColours();
+    m_chart->leftScaleRefresh();
+    if (sampleFlags().newSample)
+        m_chart->liveAppend();
+    m_status->refresh(registerImage());
+    m_stepLabel->setText(QString::number(double(m_chart->sampleStep())));
 }
 
 void MainWindow::onTimer2()
 {
+    m_chart->repaintChart();
 }
 
 void MainWindow::onTimer3()
 {
     if (m_rulerMode)
         return;
-    const QDateTime now = QDateTime::currentDateTime();
-    m_dateLabel->setText(clockDateText(now.date()));
-    m_timeLabel->setText(clockTimeText(now.time()));
+    m_status->showClock(QDateTime::currentDateTime());
 }
 
 } // namespace station

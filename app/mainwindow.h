@@ -18,7 +18,14 @@ class QPushButton;
 
 namespace station {
 
+namespace chart {
+class TrendChart;
+}
+namespace status {
+class StatusPanel;
+}
 class ConnectionPanel;
+class FunctionPanel;
 class Poller;
 
 class MainWindow : public QWidget {
@@ -48,6 +55,10 @@ public:
     QTimer &timer3() { return m_timer3; }
 
     ConnectionPanel *connectionPanel() const { return m_connection; }
+    FunctionPanel *functionPanel() const { return m_function; }
+    status::StatusPanel *statusPanel() const { return m_status; }
+    chart::TrendChart *trendChart() const { return m_chart; }
+    bool rulerMode() const { return m_rulerMode; }
 
 signals:
     // Emitted by "退出" after the window has unloaded, just before the program ends.
@@ -64,20 +75,15 @@ private:
     void onTimer2();
     void onTimer3();
 
-    // Chart steps of the load, filled by the chart.
-    void initChartView();
-    void openDatabase();
-    void loadHistoryAndRepaint();
-
     ConnectionPanel *m_connection = nullptr;
+    FunctionPanel *m_function = nullptr;
+    status::StatusPanel *m_status = nullptr;
+    chart::TrendChart *m_chart = nullptr;
     QPushButton *m_config = nullptr;      // Command21 "CONFIG"
     QPushButton *m_curve = nullptr;       // Command11 "曲线设置"
     QPushButton *m_calibrate = nullptr;   // Command23 "参数校准" (hidden)
     QPushButton *m_exit = nullptr;        // Command1 "退出"
-    QLabel *m_dateLabel = nullptr;        // Label2_9
-    QLabel *m_timeLabel = nullptr;        // Label2_10
     QLabel *m_stepLabel = nullptr;        // the chart's sample step
-    QWidget *m_chartArea = nullptr;
     Poller *m_poller = nullptr;
 
     QTimer m_timer1;

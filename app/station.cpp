@@ -4,6 +4,7 @@
 #include "app/splash.h"
 
 #include "link/poller.h"
+#include "record/recorder.h"
 
 namespace station {
 
@@ -24,6 +25,7 @@ void Station::afterSplash()
     m_main->show();
     m_poller = std::make_unique<Poller>();
     m_main->setPoller(m_poller.get());
+    m_recorder = std::make_unique<Recorder>(); // opens the database and records at once
     emit started();
 }
 

@@ -1,0 +1,83 @@
+// The whole station against the controller simulator over a pseudo-terminal:
+// after "打开" the panel shows the controller's values, the recorder stores
+// them, and the live chart grows one sample per stored row.
+#include "app/mainwindow.h"
+#include "app/status/statuspanel.h"
+
+#include "chart/trendchart.h"
+#include "link/modbusrtu.h"
+#include "link/poller.h"
+#include "link/registerimage.h"
+#include "record/recorder.h"
+#include "record/sampledb.h"
+
+#include "sim/simulator.h"
+
+#include "tests/support/testenv.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+using namespace station;
+
+class TestStationSim : public QObject {
+    Q_OBJECT
+
+private slots:
+    void liveValuesReachThePanelTheDatabaseAndTheChart()
+    {
+        registerImage() = RegisterImage{};
+        sim::Simulator controller(1, 1);
+        QVERIFY(controller.start());
+        controller.setInput(1, 287);   // PV1
+        controller.setInput(2, -35);   // PV2
+        controller.setInput(5, 503);   // retransmission 1, tenths of a percent
+        controller.setInput(4097, 1);  // program running
+        controller.setHolding(257, 420);
+        controller.setDiscrete(3, true);
+
+        MainWindow w;
+        Poller poller;
+        w.setPoller(&poller);
+        w.show();
+        Recorder recorder;
+
+        QElapsedTimer sinceOpen;
+        w.findChild<QPushButton *>("Command9")->click(); // 打开 with port 1, 9600, no parity
+        sinceOpen.start();
+        QTRY_COMPARE_WITH_TIMEOUT(w.findChild<QLabel *>("D_3W_0")->text(), QStringLiteral("287"), 2000);
+        // Within half a second of pressing 打开 (a poll, then the next 200 ms refresh).
+        QVERIFY2(sinceOpen.elapsed() <= 500, qPrintable(QString::number(sinceOpen.elapsed())));
+        QCOMPARE(w.findChild<QLabel *>("D_3W_1")->text(), QStringLiteral("-35"));
+        QCOMPARE(w.findChild<QLabel *>("D_3W_4")->text(), QStringLiteral("50.3"));
+        QCOMPARE(w.findChild<QLabel *>("Pro_0")->text(), QStringLiteral("运行"));
+        QCOMPARE(w.findChild<QLabel *>("Alm1_0")->text(), QStringLiteral("420"));
+        QCOMPARE(w.findChild<QLabel *>("State_2")->text(), QStringLiteral("ALM1报警"));
+
+        // The recorder stores the polled values, unscaled.
+        QSqlDatabase db = sampledb::openMainWindowConnection();
+        const auto storedPv1 = [&db] {
+            QSqlQuery q(db);
+            q.exec(QStringLiteral("select v0, v1, v4 from pv_data where w_id = (select sl_pointer from sl_void)"));
+            return q.next() ? QStringLiteral("%1 %2 %3").arg(q.value(0).toDouble()).arg(q.value(1).toDouble()).arg(q.value(2).toDouble())
+                            : QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(storedPv1(), QStringLiteral("287 -35 503"), 3000);
+
+        // Every stored row appends one live sample to the chart.
+        chart::Chart &chart = w.trendChart()->chart();
+        const int curveEnd = chart.view().curveEnd;
+        QTRY_VERIFY_WITH_TIMEOUT(chart.view().curveEnd >= curveEnd + 2, 4000);
+        const int slot = chart.view().curveEnd;
+        QCOMPARE(chart.buffer()[std::size_t(slot)].values[0], 287.0f);
+
+        w.findChild<QPushButton *>("Command10")->click(); // 关闭
+        ClosePort_Modbus(1);
+    }
+};
+
+STATION_TEST_MAIN(TestStationSim)
+#include "tst_station_sim.moc"
