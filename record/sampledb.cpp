@@ -7,13 +7,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
 #include <QVariant>
 #include <memory>
-#include <sqlite3.h>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -37,16 +35,6 @@ const char *const kCreateStatements[] = {
     "CREATE TABLE sl_void (sl_pointer INTEGER, sl_copy INTEGER, sl_spare INTEGER)",
     "INSERT INTO sl_void (sl_pointer, sl_copy, sl_spare) VALUES (0, 0, 0)",
 };
-
-sqlite3 *handleOf(const QSqlDatabase &db)
-{
-    if (!db.isOpen() || !db.driver())
-        return nullptr;
-    const QVariant v = db.driver()->handle();
-    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(v.constData());
-}
 
 bool exec(QSqlDatabase &db, const QString &text)
 {
@@ -206,10 +194,6 @@ bool Connection::open()
     if (!m_db.open()) {
         qCInfo(lcRecord) << m_name << "cannot open" << m_path << m_db.lastError().text();
         return false;
-    }
-    if (sqlite3 *handle = handleOf(m_db)) {
-        int persist = 1;
-        sqlite3_file_control(handle, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
     }
     // The first statement reads the header: a garbage file fails here.
     QSqlQuery mode(m_db);

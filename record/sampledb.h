@@ -32,12 +32,11 @@
 // renamed into place. An existing file is used as it is and never rewritten or
 // removed. Connections open with "mode=rw", so SQLite never creates an empty
 // file on its own when the file vanished between the check and the open.
-// Every connection keeps its WAL file on close (SQLITE_FCNTL_PERSIST_WAL): a
-// connection still open on a file that was deleted would otherwise, on close,
-// delete the -wal and -shm files of the new file at the same path by name.
-// Before a new file is renamed into place, -wal and -shm files left by the
-// deleted one are removed, since SQLite would replay a stale WAL into the new
-// file.
+// Before a new file is renamed into place, -wal and -shm files left by a
+// deleted one are removed: SQLite would take a stale WAL for the new file's and
+// replay it. (A connection still open on the deleted file does not touch the
+// new file's -wal and -shm when it closes: SQLite sees that its file has moved
+// and skips the checkpoint and the removal.)
 #pragma once
 
 #include <QSqlDatabase>
@@ -86,7 +85,7 @@ bool create(const QString &path);
 
 // One named connection to the sample database. open() creates the file when it
 // is missing, opens it and sets the connection up (busy timeout, WAL,
-// synchronous=FULL, persistent WAL). All failures are typed by the return value
+// synchronous=FULL). All failures are typed by the return value
 // and logged on lcRecord; nothing is shown.
 class Connection {
 public:

@@ -1,0 +1,25 @@
+// What the crash test's child writes as sample n, and how the parent checks it.
+#pragma once
+
+#include <QDateTime>
+#include <array>
+
+namespace station::test {
+
+// Sample numbers of one child run; values stay exact in a float (below 2^24).
+inline constexpr qint64 kCrashSamplesPerRun = 20000;
+
+inline QDateTime crashSampleTime(qint64 n)
+{
+    return QDateTime(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC).addSecs(n);
+}
+
+inline std::array<float, 10> crashSampleValues(qint64 n)
+{
+    std::array<float, 10> v{};
+    for (int k = 0; k < 10; ++k)
+        v[size_t(k)] = float(n * 10 + k);
+    return v;
+}
+
+} // namespace station::test

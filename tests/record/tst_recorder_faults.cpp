@@ -1,0 +1,330 @@
+// The recorder on a database it cannot use: it keeps running, raises the
+// new-sample flag each second, touches the file at most once a second, leaves
+// what is there intact, and records again once the file is usable.
+#include "record/recorder.h"
+#include "record/sampledb.h"
+
+#include "common/datadir.h"
+#include "link/registerimage.h"
+#include "tests/record/dbprobe.h"
+#include "tests/record/faultvfs.h"
+#include "tests/record/manualclock.h"
+#include "tests/support/testenv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlQuery>
+#include <QTest>
+#include <cstdio>
+#include <memory>
+
+using namespace station;
+using station::test::DbProbe;
+using station::test::ManualClock;
+
+namespace {
+
+enum class Fault { Directory, ParentIsFile, ReadOnly, Garbage, Locked, DiskFull };
+
+const QDate kDay(2024, 7, 1);
+
+double fractionOf(const QTime &t)
+{
+    return (t.hour() * 3600 + t.minute() * 60 + t.second()) / 86400.0;
+}
+
+QByteArray garbage(int size)
+{
+    QByteArray bytes(size, '\0');
+    quint32 x = 0x9E3779B9;
+    for (char &c : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = char(x & 0xff);
+    }
+    return bytes;
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Fault)
+
+class TestRecorderFaults : public QObject {
+    Q_OBJECT
+
+private:
+    QString m_path;
+
+    static bool takeFlag()
+    {
+        const bool raised = sampleFlags().newSample;
+        sampleFlags().newSample = false;
+        return raised;
+    }
+    // One clock second of ten ticks.
+    static void runSecond(Recorder &r, ManualClock &clock)
+    {
+        for (int i = 0; i < 10; ++i) {
+            r.tick();
+            clock.advanceMs(Recorder::kTickMs);
+        }
+    }
+    void removeFiles()
+    {
+        const QString dir = dataDir();
+        QFile::setPermissions(QDir(dir).filePath(sampledb::kFileName),
+                              QFile::ReadOwner | QFile::WriteOwner);
+        QDir(QDir(dir).filePath(sampledb::kFileName)).removeRecursively();
+        for (const char *name : {"Rdatabj.db", "Rdatabj.db-wal", "Rdatabj.db-shm", "blocked"})
+            QFile::remove(QDir(dir).filePath(QLatin1String(name)));
+        QDir(QDir(dir).filePath("blocked")).removeRecursively();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        test::installFaultVfs();
+    }
+
+    void init()
+    {
+        removeFiles();
+        test::fileFaults() = test::FileFaults{};
+        sampleFlags() = SampleFlags{true, false};
+        registerImage().liveSample = {};
+        m_path = sampledb::defaultPath();
+    }
+
+    void cleanup()
+    {
+        test::fileFaults() = test::FileFaults{};
+        removeFiles();
+    }
+
+    void unusableDatabase_data()
+    {
+        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("resumeId");  // the id written once the file is usable again
+        QTest::newRow("path is a folder") << Fault::Directory << 1;
+        QTest::newRow("folder cannot be created") << Fault::ParentIsFile << 1;
+        QTest::newRow("read-only file") << Fault::ReadOnly << 4;
+        QTest::newRow("garbage file") << Fault::Garbage << 11;
+        QTest::newRow("locked by another writer") << Fault::Locked << 4;
+        QTest::newRow("disk full") << Fault::DiskFull << 4;
+    }
+    void unusableDatabase()
+    {
+        QFETCH(Fault, fault);
+        QFETCH(int, resumeId);
+        const QString dir = dataDir();
+        if (fault == Fault::ParentIsFile)
+            m_path = QDir(dir).filePath("blocked/Rdatabj.db");
+        const QByteArray junk = garbage(8192);
+
+        // Faults that are there before the recorder starts.
+        switch (fault) {
+        case Fault::Directory:
+            QVERIFY(QDir().mkdir(m_path));
+            break;
+        case Fault::ParentIsFile: {
+            QFile f(QDir(dir).filePath("blocked"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            break;
+        }
+        case Fault::ReadOnly:
+            QVERIFY(test::writeDatabase(m_path, 3));
+            QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+            test::fileFaults().readOnly = true;  // mode bits do not stop root
+            break;
+        case Fault::Garbage: {
+            QFile f(m_path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QCOMPARE(f.write(junk), junk.size());
+            break;
+        }
+        case Fault::Locked:
+        case Fault::DiskFull:
+            break;
+        }
+
+        ManualClock clock(kDay, QTime(20, 0, 0, 50));
+        registerImage().liveSample = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+        Recorder rec(clock, m_path);
+        rec.stop();
+
+        // Faults that arrive while it records.
+        std::unique_ptr<DbProbe> locker;
+        if (fault == Fault::Locked || fault == Fault::DiskFull) {
+            for (int s = 0; s < 3; ++s)
+                runSecond(rec, clock);
+            QCOMPARE(rec.pointer(), 3);
+            takeFlag();
+            if (fault == Fault::Locked) {
+                locker = std::make_unique<DbProbe>(m_path);
+                QVERIFY(locker->exec("BEGIN IMMEDIATE"));
+                QVERIFY(locker->exec("UPDATE sl_void SET sl_spare=sl_spare"));
+            } else {
+                test::fileFaults().diskFull = true;
+            }
+        }
+
+        test::watchOpens(m_path);
+        for (int s = 1; s <= 3; ++s) {
+            runSecond(rec, clock);
+            QVERIFY2(takeFlag(), "the flag is raised each second");
+            QVERIFY2(test::watchedOpens() <= s, "at most one open attempt a second");
+        }
+
+        // Nothing was written, nothing was damaged.
+        switch (fault) {
+        case Fault::Directory:
+            QVERIFY(QFileInfo(m_path).isDir());
+            break;
+        case Fault::ParentIsFile:
+            QVERIFY(!QFileInfo::exists(m_path));
+            break;
+        case Fault::Garbage:
+            QCOMPARE(readFile(m_path), junk);
+            break;
+        case Fault::ReadOnly:
+        case Fault::Locked:
+        case Fault::DiskFull: {
+            DbProbe db(m_path);
+            QCOMPARE(db.control()->mid(0, 2), QVariantList({3, 3}));
+            QCOMPARE(db.rowCount(), fault == Fault::ReadOnly ? 0 : 3);
+            QCOMPARE(db.integrity(), QString("ok"));
+            break;
+        }
+        }
+
+        // The file becomes usable again.
+        switch (fault) {
+        case Fault::Directory:
+            QVERIFY(QDir().rmdir(m_path));
+            break;
+        case Fault::ParentIsFile:
+            QVERIFY(QFile::remove(QDir(dir).filePath("blocked")));
+            break;
+        case Fault::ReadOnly:
+            test::fileFaults().readOnly = false;
+            QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner));
+            break;
+        case Fault::Garbage:
+            // The operator puts a good file in its place.
+            QVERIFY(test::writeDatabase(m_path + ".good", 10));
+            QCOMPARE(std::rename(qPrintable(m_path + ".good"), qPrintable(m_path)), 0);
+            break;
+        case Fault::Locked:
+            QVERIFY(locker->exec("ROLLBACK"));
+            locker.reset();
+            break;
+        case Fault::DiskFull:
+            test::fileFaults().diskFull = false;
+            break;
+        }
+        registerImage().liveSample = {11, 12, 13, 14, 15, 16, 17, 18, 19, 20};
+        const QTime resumeSecond = clock.now().time();
+        runSecond(rec, clock);
+        QVERIFY(takeFlag());
+        QCOMPARE(rec.pointer(), resumeId);
+
+        DbProbe db(m_path);
+        QVERIFY2(db.isOpen(), qPrintable(db.error()));
+        QCOMPARE(db.integrity(), QString("ok"));
+        QCOMPARE(db.control()->mid(0, 2), QVariantList({resumeId, resumeId}));
+        const auto row = db.row(resumeId);
+        QVERIFY(row);
+        QCOMPARE(row->time, fractionOf(resumeSecond));
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(row->values[size_t(i)], 11.0 + i);
+    }
+
+    void deletedWhileRunning_data()
+    {
+        QTest::addColumn<bool>("withWal");
+        QTest::newRow("database file only") << false;
+        QTest::newRow("database, -wal and -shm") << true;
+    }
+    void deletedWhileRunning()
+    {
+        QFETCH(bool, withWal);
+        ManualClock clock(kDay, QTime(21, 0, 0, 50));
+        Recorder rec(clock, m_path);
+        rec.stop();
+        for (int s = 0; s < 3; ++s)
+            runSecond(rec, clock);
+        QCOMPARE(rec.pointer(), 3);
+        takeFlag();
+        // The main window's connection is open on the same file.
+        {
+            QSqlQuery q(sampledb::openMainWindowConnection());
+            QVERIFY(q.exec(sampledb::kSelectControl) && q.next());
+            QCOMPARE(q.value(0).toInt(), 3);
+        }
+
+        QVERIFY(QFile::remove(m_path));
+        if (withWal) {
+            QFile::remove(m_path + "-wal");
+            QFile::remove(m_path + "-shm");
+        }
+        registerImage().liveSample = {5, 5, 5, 5, 5, 5, 5, 5, 5, 5};
+        const QTime recreated = clock.now().time();
+        runSecond(rec, clock);
+        QVERIFY(takeFlag());
+        QVERIFY(QFile::exists(m_path));
+        QCOMPARE(rec.pointer(), 1);  // a new file starts a new ring
+        {
+            DbProbe db(m_path);
+            QCOMPARE(db.integrity(), QString("ok"));
+            QCOMPARE(db.control()->mid(0, 2), QVariantList({1, 1}));
+            QCOMPARE(db.row(1)->time, fractionOf(recreated));
+            QCOMPARE(db.row(1)->values[0], 5.0);
+        }
+
+        // The main window's connection, still on the deleted file, closes: the
+        // new file's WAL must survive that.
+        sampledb::closeMainWindowConnection();
+        runSecond(rec, clock);
+        runSecond(rec, clock);
+        QCOMPARE(rec.pointer(), 3);
+        {
+            DbProbe db(m_path);
+            QCOMPARE(db.integrity(), QString("ok"));
+            QCOMPARE(db.pointer(), 3);
+            QCOMPARE(db.rowCount(), 3);
+        }
+        // And opened again it reads the new file.
+        QSqlQuery q(sampledb::openMainWindowConnection());
+        QVERIFY(q.exec(sampledb::kSelectControl) && q.next());
+        QCOMPARE(q.value(0).toInt(), 3);
+        q = QSqlQuery();
+        sampledb::closeMainWindowConnection();
+    }
+
+    void mainWindowConnectionFollowsAReplacedFile()
+    {
+        QVERIFY(test::writeDatabase(m_path, 7));
+        {
+            QSqlQuery q(sampledb::openMainWindowConnection());
+            QVERIFY(q.exec(sampledb::kSelectControl) && q.next());
+            QCOMPARE(q.value(0).toInt(), 7);
+        }
+        QVERIFY(test::writeDatabase(m_path + ".new2", 99));
+        QCOMPARE(std::rename(qPrintable(m_path + ".new2"), qPrintable(m_path)), 0);
+        QSqlQuery q(sampledb::openMainWindowConnection());
+        QVERIFY(q.exec(sampledb::kSelectControl) && q.next());
+        QCOMPARE(q.value(0).toInt(), 99);
+        q = QSqlQuery();
+        sampledb::closeMainWindowConnection();
+    }
+};
+
+STATION_TEST_MAIN_CORE(TestRecorderFaults)
+#include "tst_recorder_faults.moc"
