@@ -1,10 +1,13 @@
 #include "app/mainwindow.h"
 
+#include "app/commands.h"
 #include "app/connectionpanel.h"
 #include "app/functionpanel.h"
 #include "app/status/statuspanel.h"
 
 #include "chart/trendchart.h"
+#include "config/configwindow.h"
+#include "program/ui/programeditor.h"
 #include "record/sampledb.h"
 
 #include "link/modbusrtu.h"
@@ -21,6 +24,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSlider>
@@ -137,10 +141,31 @@ void MainWindow::buildControls()
     connect(m_connection->openButton(), &QPushButton::clicked, this, &MainWindow::openLink);
     connect(m_connection->closeButton(), &QPushButton::clicked, this, &MainWindow::closeLink);
     connect(m_exit, &QPushButton::clicked, this, &MainWindow::exitProgram);
+    connect(m_config, &QPushButton::clicked, this, [this] { openConfigWindow(this); });
+    connect(m_curve, &QPushButton::clicked, this, [this] { program::openProgramEditor(this); });
+    connectWritePanels();
     connect(m_chart, &chart::TrendChart::windowDateTimeChanged, this, [this](const QString &date, const QString &time) {
         m_status->dateLabel()->setText(date);
         m_status->timeLabel()->setText(time);
     });
+}
+
+void MainWindow::connectWritePanels()
+{
+    for (int i = 0; i < 2; ++i)
+        if (QPushButton *b = m_status->setValueButton(i))
+            connect(b, &QPushButton::clicked, this, [this, i] {
+                if (QLineEdit *entry = m_status->setValueEntry(i))
+                    commands::numericWrite(entry->text(), reg::kSetValue1 + i);
+            });
+    for (int i = 0; i < 6; ++i)
+        if (QPushButton *b = m_status->alarmButton(i))
+            connect(b, &QPushButton::clicked, this, [this, i] {
+                if (QLineEdit *entry = m_status->alarmEntry(i))
+                    commands::numericWrite(entry->text(), reg::kAlarmFirst + i);
+            });
+    if (QPushButton *b = m_status->runCommandButton())
+        connect(b, &QPushButton::clicked, this, [this] { commands::runCommandWrite(m_status->runCommandBox()); });
 }
 
 void MainWindow::showEvent(QShowEvent *event)

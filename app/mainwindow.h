@@ -70,6 +70,7 @@ protected:
 
 private:
     void buildControls();
+    void connectWritePanels();
     void load();
     void onTimer1();
     void onTimer2();
