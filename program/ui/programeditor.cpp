@@ -142,13 +142,13 @@ void ProgramEditor::buildOptionGroup()
     };
     for (int slot = 0; slot <= imageSlot(reg::kEndOutput); ++slot) {
         const std::int32_t reg = reg::kBlockFirst + slot;
-        const int left = 120 + 3900 * (slot % 2);
+        const int left = 90 + 3870 * (slot % 2);
         const int top = 300 + 450 * (slot / 2);
         const ComboOption *option = optionFor(reg);
         makeLabel(group, option ? option->caption : QStringLiteral("程序循环次数"),
-                  elementName(QStringLiteral("Label1"), slot), twipsRect(left, top, 1200, 330),
+                  elementName(QStringLiteral("Label1"), slot), twipsRect(left, top, 1100, 330),
                   Qt::AlignRight | Qt::AlignVCenter);
-        const QRect controlRect = twipsRect(left + 1260, top, 1680, 330);
+        const QRect controlRect = twipsRect(left + 1140, top, 1450, 330);
         if (option) {
             auto *combo = new QComboBox(group);
             setName(combo, option->control);
@@ -170,7 +170,7 @@ void ProgramEditor::buildOptionGroup()
             connect(text, &QLineEdit::textEdited, this, [this, text] { markEdited(text); });
             watch(text, {Entry::Kind::Text, textEntryRegister(kCycleCountEntry), {}});
         }
-        addReadBackLabel(group, slot, twipsRect(left + 3000, top, 780, 330));
+        addReadBackLabel(group, slot, twipsRect(left + 2630, top, 1200, 330));
     }
 }
 
@@ -354,8 +354,10 @@ void ProgramEditor::returnToMain()
     m_returning = true;
     m_timer->stop();
     close();
-    if (m_mainWindow)
+    if (m_mainWindow) {
         m_mainWindow->show();
+        m_mainWindow->activateWindow();
+    }
     emit returned();
     // A return clicked during a refresh's block read is deleted once that
     // refresh has unwound.

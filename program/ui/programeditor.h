@@ -77,7 +77,9 @@ public:
     bool closeAllowed() const { return m_closeAllowed; }
 
     // The return button: writes the edited control that has the focus, allows
-    // closing, unloads the window and shows the main window again.
+    // closing, unloads the window and shows the main window again. The window
+    // then deletes itself (deleteLater, after a refresh in progress has
+    // unwound), so an editor that may return is created with new.
     void returnToMain();
 
 signals:

@@ -388,6 +388,12 @@ private slots:
         QVERIFY(!m_editor->close());
         QVERIFY(m_editor->isVisible());
         QVERIFY(!m_editor->closeAllowed());
+        // The Esc in the return button's caption is not bound.
+        QTest::keyClick(m_editor.get(), Qt::Key_Escape);
+        focus(box(0));
+        QTest::keyClick(box(0), Qt::Key_Escape);
+        QVERIFY(m_editor->isVisible());
+        QCOMPARE(m_fake->calls.size(), 0);
     }
 
     void runStatus_data()
