@@ -125,7 +125,8 @@ private:
 // on first call (creating the file when missing) and opens it again when it is
 // closed or the file was deleted or replaced since; returns the connection,
 // which may be closed when the file is unusable. The history reader calls it
-// before each load. Closed by closeMainWindowConnection() or when the
+// before each load and keeps the returned handle only for that load. Closed by
+// closeMainWindowConnection() (drop every copy of the handle first) or when the
 // application object is destroyed.
 QSqlDatabase openMainWindowConnection();
 void closeMainWindowConnection();

@@ -153,6 +153,24 @@ private slots:
         QCOMPARE(db.control(), QVariantList({0, 0, 5}));
     }
 
+    void connectionOnAnAwkwardPath()
+    {
+        // The connection names its file as a URI: blanks, '#', '?', '%' and
+        // non-ASCII letters in the folder must still reach the right file.
+        const QString dir = QDir(m_dir).filePath(QString::fromUtf8("数据 #1 ?a=b %20"));
+        const QString path = QDir(dir).filePath(sampledb::kFileName);
+        sampledb::Connection c("awkward", path);
+        QVERIFY(c.open());
+        QVERIFY(c.isCurrent());
+        QSqlQuery q(c.database());
+        QVERIFY(q.exec("UPDATE sl_void SET sl_pointer=9"));
+        q = QSqlQuery();
+        c.close();
+        QCOMPARE(QDir(dir).entryList(QDir::Files), QStringList{"Rdatabj.db"});
+        DbProbe db(path);
+        QCOMPARE(db.pointer(), 9);
+    }
+
     void connectionOnGarbageFailsAndLeavesIt()
     {
         const QByteArray content = garbage(8192);
@@ -245,6 +263,7 @@ private slots:
             QVERIFY(history.next());
         }
         QCOMPARE(sampledb::openMainWindowConnection().connectionName(), QString("ssqx"));
+        mw = QSqlDatabase();
         sampledb::closeMainWindowConnection();
         QVERIFY(!QSqlDatabase::contains("ssqx"));
         QVERIFY(QSqlDatabase::contains("mscom"));
