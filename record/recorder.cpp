@@ -61,12 +61,11 @@ bool Recorder::ensureOpen(qint64 second)
         return false;
     m_lastOpenSecond = second;
     if (!m_connection.open()) {
+        if (!m_faulted)
+            qCInfo(lcRecord) << "recording suspended: the database cannot be opened";
         m_faulted = true;
         return false;
     }
-    if (m_faulted)
-        qCInfo(lcRecord) << "recording resumed";
-    m_faulted = false;
     return true;
 }
 
@@ -120,6 +119,9 @@ void Recorder::tick()
         if (sampledb::saveSample(db, sample) == sampledb::SaveResult::Saved) {
             m_pointer = sample.id;
             qCDebug(lcRecord) << "stored row" << sample.id;
+            if (m_faulted)
+                qCInfo(lcRecord) << "recording resumed at row" << sample.id;
+            m_faulted = false;
         } else {
             fault(second);
         }

@@ -75,7 +75,7 @@ private:
     double m_lastDate = 0;  // last-record date, as w_date
     double m_lastTime = 0;  // last-record time, as w_time
     std::optional<qint64> m_lastOpenSecond;
-    bool m_faulted = false;
+    bool m_faulted = false;  // a fault since the last stored row; for the log only
 };
 
 } // namespace station
