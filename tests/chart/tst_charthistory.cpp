@@ -68,7 +68,6 @@ private slots:
     void missingDatabaseGivesFlatZeroLines();
     void failingQueriesGiveFlatZeroLines_data();
     void failingQueriesGiveFlatZeroLines();
-    void loadAnnouncesTheWindowStart();
 };
 
 void TestChartHistory::init()
@@ -376,24 +375,6 @@ void TestChartHistory::failingQueriesGiveFlatZeroLines()
         for (int j = 0; j < 10; ++j)
             QCOMPARE(b[i].values[j], 0.0f);
     QCOMPARE(b[1].time, rows ? 0.5 : 0.0);
-}
-
-void TestChartHistory::loadAnnouncesTheWindowStart()
-{
-    SampleFile file(QStringLiteral("announce"));
-    QVERIFY(file.write(run(1, 400, kMorning)));
-    Chart chart;
-    chart.setConnectionName(file.connectionName());
-    QSignalSpy spy(&chart, &Chart::windowDateTimeChanged);
-    chart.view().zoomLevel = 2;
-    applyZoomTable(chart.view());
-    chart.view().windowEndId = 400;
-    chart.view().windowLength = 321;
-    QCOMPARE(chart.loadWindow(), 321);
-    QCOMPARE(spy.size(), 1);
-    // Slot first slot + 1 = 121 holds id 80 + 120 = 200, 08:03:19.
-    QCOMPARE(spy[0][0].toString(), QStringLiteral("2024-03-05"));
-    QCOMPARE(spy[0][1].toString(), QStringLiteral("08:03:19"));
 }
 
 STATION_TEST_MAIN(TestChartHistory)

@@ -80,7 +80,6 @@ private slots:
     void pensGrowOneSegmentPerAppend();
     void reloadAtTheRightEdge_data();
     void reloadAtTheRightEdge();
-    void appendWithoutDatabase();
     void endsStopAtTheSixteenBitLimit();
     void endToEndWithTheRecorder();
 };
@@ -201,22 +200,6 @@ void TestChartLive::reloadAtTheRightEdge()
     // Back at the live edge: 60 x zoom segments ending at X = 9000.
     QCOMPARE(live.redSegments(), 60 * zoom);
     QCOMPARE(live.canvas.linesWithColor(kRed).last().x2, 9000.0);
-}
-
-void TestChartLive::appendWithoutDatabase()
-{
-    LiveChart live(QStringLiteral("no such connection"));
-    live.chart.windowLoad();
-    SampleFlags flags;
-    for (int n = 1; n <= 20; ++n) {
-        flags.newSample = true;
-        QVERIFY(live.chart.liveAppend(sample(30), flags));
-    }
-    // The reload failed quietly: cleared buffer, the live sample in slot 241.
-    QCOMPARE(live.chart.view().markEnd, std::int16_t(241));
-    QCOMPARE(live.chart.buffer()[240].values[0], 0.0f);
-    QCOMPARE(live.chart.buffer()[241].values[0], 30.0f);
-    QCOMPARE(live.redSegments(), 60);
 }
 
 void TestChartLive::endsStopAtTheSixteenBitLimit()

@@ -57,7 +57,6 @@ private slots:
     void gridLinesInOrder();
     void gridRowsRoundHalfToEven_data();
     void gridRowsRoundHalfToEven();
-    void gridFollowsTheCanvasSize();
 
     void startRangeDrawsThirtyAt3758();
     void negativeMinimumShiftsTheScale();
@@ -120,16 +119,6 @@ void TestChartRender::gridRowsRoundHalfToEven()
     QCOMPARE(l.y2, y);
     QCOMPARE(l.x1, 0.0);
     QCOMPARE(l.x2, 12008.0);
-}
-
-void TestChartRender::gridFollowsTheCanvasSize()
-{
-    RecordingCanvas c(QSizeF(10000, 6000));
-    drawGrid(c);
-    QCOMPARE(c.lines()[0].x2, 10000.0);
-    QCOMPARE(c.lines()[27].y2, 6000.0);
-    // The row positions stay on the fixed 7500-twip scale.
-    QCOMPARE(c.lines()[1].y1, 7500.0);
 }
 
 void TestChartRender::startRangeDrawsThirtyAt3758()

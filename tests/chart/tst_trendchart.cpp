@@ -87,8 +87,6 @@ private slots:
     void geometryInTwips();
     void windowLoadShowsTheNewestWindow();
     void liveAppendFollowsTheRecorderFlag();
-    void leftScaleFollowsTheYRange();
-    void missingDatabaseStillDraws();
     void screenshot();
 };
 
@@ -171,7 +169,6 @@ void TestTrendChart::windowLoadShowsTheNewestWindow()
 
     ManualClock clock(afternoon());
     TrendChart chart(clock);
-    chart.resize(chart.sizeHint());
     QSignalSpy corner(&chart, &TrendChart::windowDateTimeChanged);
     yRange().span = 10; // the load sets the start span again
     chart.loadAtWindowLoad(file.connectionName());
@@ -212,30 +209,6 @@ void TestTrendChart::liveAppendFollowsTheRecorderFlag()
     QCOMPARE(chart.chart().buffer()[242].values[0], 45.0f);
     QCOMPARE(chart.chart().buffer()[242].time, dayFraction(QTime(14, 0, 0)));
     QCOMPARE(chart.chart().view().curveEnd, std::int16_t(242));
-}
-
-void TestTrendChart::leftScaleFollowsTheYRange()
-{
-    TrendChart chart;
-    yRange().minimum = -20;
-    yRange().span = 120;
-    chart.leftScaleRefresh();
-    const QStringList expected{"-20", "0", "20", "40", "60", "80", "100"};
-    for (int i = 0; i < kScaleLabelCount; ++i)
-        QCOMPARE(chart.leftScaleLabel(i)->text(), expected[i]);
-}
-
-void TestTrendChart::missingDatabaseStillDraws()
-{
-    TrendChart chart;
-    chart.loadAtWindowLoad([] { return QSqlDatabase(); });
-    chart.repaintChart();
-    QCOMPARE(chart.timeLabel(0)->text(), QStringLiteral("00:00:00"));
-    QCOMPARE(chart.dateLabel(0)->text(), QStringLiteral("1899-12-30"));
-    // Flat zero lines: the percent pens at 0 % lie 625 twips above the bottom.
-    QVERIFY(colourInColumn(chart.plot(), 3000, 6800, 6950, QColor(128, 0, 0)) ||
-            colourInColumn(chart.plot(), 3000, 6800, 6950, QColor(0, 0, 128)));
-    QCOMPARE(pixelAt(chart.plot(), 3000, 3000), kPlotBackground);
 }
 
 void TestTrendChart::screenshot()
