@@ -6,8 +6,12 @@
 
 namespace station::test {
 
-// Sample numbers of one child run; values stay exact in a float (below 2^24).
+// Sample numbers of one child run start at run * kCrashSamplesPerRun; values
+// stay exact in a float (below 2^24 for 40 runs).
 inline constexpr qint64 kCrashSamplesPerRun = 20000;
+// Rows one child writes at most before it waits to be killed, so that 40 runs
+// on a fast disk cannot wrap the 65500-row ring.
+inline constexpr qint64 kCrashRowsPerRun = 1500;
 
 inline QDateTime crashSampleTime(qint64 n)
 {

@@ -1,5 +1,5 @@
 // The child of the crash test: records into <dataDir>/Rdatabj.db as fast as the
-// disk allows until it is killed. Its clock moves on by one second before each
+// disk allows until it is killed (or, after kCrashRowsPerRun rows, waits for it). Its clock moves on by one second before each
 // tick, so every tick writes a row; sample n holds the values 10n .. 10n + 9
 // and the time base + n seconds, so a row shows whether all of it comes from
 // one write.
@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <cstdio>
+#include <unistd.h>
 
 int main(int argc, char **argv)
 {
@@ -30,10 +31,11 @@ int main(int argc, char **argv)
     std::fputs("ready\n", stdout);
     std::fflush(stdout);
 
-    for (qint64 n = first; n < first + station::test::kCrashSamplesPerRun; ++n) {
+    for (qint64 n = first; n < first + station::test::kCrashRowsPerRun; ++n) {
         clock.set(station::test::crashSampleTime(n));
         station::registerImage().liveSample = station::test::crashSampleValues(n);
         recorder.tick();
     }
-    return 0;  // not reached when the parent kills in time; harmless when it does not
+    for (;;)
+        ::pause();  // the parent kills us
 }
