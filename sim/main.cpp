@@ -1,0 +1,108 @@
+// lx6100-sim: a simulated controller for the station to talk to. It serves
+// Modbus RTU on a pseudo-terminal linked as <data folder>/serial/com<port>,
+// runs the controller model every 100 ms and stops on SIGINT or SIGTERM,
+// removing its link.
+//
+//   lx6100-sim [--port N] [--station A] [--wire-timing [--baud B] [--parity N|O|E]]
+
+#include "common/datadir.h"
+#include "sim/controllermodel.h"
+#include "sim/simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTextStream>
+#include <QTimer>
+
+#include <csignal>
+
+namespace {
+
+constexpr int kStepMs = 100;
+constexpr int kMinPort = 1;
+constexpr int kMaxPort = 20;
+constexpr int kMinStation = 1;
+constexpr int kMaxStation = 247;
+
+volatile std::sig_atomic_t quitRequested = 0;
+
+void onSignal(int)
+{
+    quitRequested = 1;
+}
+
+int fail(const QString &message)
+{
+    QTextStream(stderr) << "lx6100-sim: " << message << Qt::endl;
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // First thing, so that a signal sent right after launch still ends the
+    // run cleanly (the first timer tick sees it).
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    QCoreApplication app(argc, argv);
+    station::useStationApplicationName();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Simulated two-loop controller on a pseudo-terminal."));
+    parser.addHelpOption();
+    const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port number N (link serial/comN)."),
+                                        QStringLiteral("N"), QStringLiteral("1"));
+    const QCommandLineOption stationOption(QStringLiteral("station"), QStringLiteral("Station address answered."),
+                                           QStringLiteral("A"), QStringLiteral("1"));
+    const QCommandLineOption wireOption(QStringLiteral("wire-timing"),
+                                        QStringLiteral("Hold replies back as long as a real line would."));
+    const QCommandLineOption baudOption(QStringLiteral("baud"), QStringLiteral("Baud rate for --wire-timing."),
+                                        QStringLiteral("B"), QStringLiteral("9600"));
+    const QCommandLineOption parityOption(QStringLiteral("parity"),
+                                          QStringLiteral("Parity for --wire-timing: N, O or E."),
+                                          QStringLiteral("P"), QStringLiteral("N"));
+    parser.addOptions({portOption, stationOption, wireOption, baudOption, parityOption});
+    parser.process(app);
+
+    bool ok = false;
+    const int port = parser.value(portOption).toInt(&ok);
+    if (!ok || port < kMinPort || port > kMaxPort)
+        return fail(QStringLiteral("--port must be %1..%2").arg(kMinPort).arg(kMaxPort));
+    const int address = parser.value(stationOption).toInt(&ok);
+    if (!ok || address < kMinStation || address > kMaxStation)
+        return fail(QStringLiteral("--station must be %1..%2").arg(kMinStation).arg(kMaxStation));
+    const int baud = parser.value(baudOption).toInt(&ok);
+    if (!ok || baud <= 0)
+        return fail(QStringLiteral("--baud must be a positive number"));
+    const QString parity = parser.value(parityOption).toUpper();
+    if (parity != QLatin1String("N") && parity != QLatin1String("O") && parity != QLatin1String("E"))
+        return fail(QStringLiteral("--parity must be N, O or E"));
+
+    station::sim::Simulator sim(port, address);
+    sim.setWireTiming(parser.isSet(wireOption), baud, parity.at(0).toLatin1());
+    station::sim::ControllerModel model(sim);
+    model.installDefaults(address);
+    if (!sim.start())
+        return fail(QStringLiteral("cannot serve on %1").arg(sim.linkPath()));
+
+    QTextStream(stdout) << sim.linkPath() << Qt::endl;
+
+    QElapsedTimer clock;
+    clock.start();
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, &app, [&] {
+        if (quitRequested) {
+            QCoreApplication::quit();
+            return;
+        }
+        model.step(clock.restart() / 1000.0);
+    });
+    timer.start(kStepMs);
+
+    const int rc = app.exec();
+    sim.stop();
+    return rc;
+}
