@@ -3,8 +3,10 @@
 #include "app/commands.h"
 #include "app/connectionpanel.h"
 #include "app/functionpanel.h"
+#include "app/navigationview.h"
 #include "app/status/statuspanel.h"
 
+#include "chart/navigation.h"
 #include "chart/trendchart.h"
 #include "config/configwindow.h"
 #include "program/ui/programeditor.h"
@@ -16,6 +18,7 @@
 
 #include "common/naming.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -27,6 +30,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSlider>
 #include <QVBoxLayout>
 
@@ -144,6 +148,7 @@ void MainWindow::buildControls()
     connect(m_config, &QPushButton::clicked, this, [this] { openConfigWindow(this); });
     connect(m_curve, &QPushButton::clicked, this, [this] { program::openProgramEditor(this); });
     connectWritePanels();
+    connectNavigation();
     connect(m_chart, &chart::TrendChart::windowDateTimeChanged, this, [this](const QString &date, const QString &time) {
         m_status->dateLabel()->setText(date);
         m_status->timeLabel()->setText(time);
@@ -166,6 +171,52 @@ void MainWindow::connectWritePanels()
             });
     if (QPushButton *b = m_status->runCommandButton())
         connect(b, &QPushButton::clicked, this, [this] { commands::runCommandWrite(m_status->runCommandBox()); });
+}
+
+void MainWindow::connectNavigation()
+{
+    m_navView = std::make_unique<NavigationView>(*m_function, *m_status, *m_chart, m_timer1);
+    m_navigation = std::make_unique<chart::Navigation>(m_chart->chart(), *m_navView);
+    chart::Navigation *nav = m_navigation.get();
+    connect(m_function->zoomOut(), &QPushButton::clicked, this, [nav] { nav->zoomOut(); });
+    connect(m_function->zoomIn(), &QPushButton::clicked, this, [nav] { nav->zoomIn(); });
+    connect(m_function->ruler(), &QPushButton::clicked, this, [nav] { nav->toggleRuler(); });
+    connect(m_function->pageForward(), &QPushButton::clicked, this, [nav] { nav->pageForward(); });
+    connect(m_function->pageBack(), &QPushButton::clicked, this, [nav] { nav->pageBack(); });
+    connect(m_function->slider(), &QSlider::valueChanged, this, [nav](int x) { nav->cursorMoved(x); });
+    connect(m_function->applyY(), &QPushButton::clicked, this, [this] {
+        chart::applyYRange(m_function->yMaximum()->text(), m_function->yMinimum()->text());
+    });
+
+    // The function keys act wherever the focus is in this window; each runs its
+    // button's handler behind the key's own guard, enabled or not.
+    using Key = chart::Navigation::Key;
+    const std::pair<int, Key> keys[] = {{Qt::Key_F1, Key::F1}, {Qt::Key_F2, Key::F2}, {Qt::Key_F3, Key::F3},
+                                        {Qt::Key_F4, Key::F4}, {Qt::Key_F5, Key::F5}, {Qt::Key_F6, Key::F6},
+                                        {Qt::Key_F7, Key::F7}};
+    for (const auto &[code, key] : keys) {
+        auto *shortcut = new QShortcut(QKeySequence(code), this);
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, [nav, key = key] { nav->key(key); });
+    }
+    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WindowShortcut);
+    connect(escape, &QShortcut::activated, this, &MainWindow::onEscape);
+}
+
+void MainWindow::onEscape()
+{
+    // Esc ends the program, but not while the operator is typing into one of
+    // the window's entries (a set value, an alarm setting, the Y range, a list):
+    // there it would throw the program away in the middle of a number.
+    if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
+        return;
+    exitProgram();
+}
+
+bool MainWindow::rulerMode() const
+{
+    return m_chart->chart().view().rulerMode;
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -193,7 +244,6 @@ void MainWindow::load()
     chart.setDatabase(&sampledb::openMainWindowConnection); // the window's own connection
     chart.startLiveWindow();          // newest id, window end id, window length 241
     m_unloadGuard = true;
-    m_rulerMode = false;
     m_function->slider()->setValue(0);
     chart.loadAndRepaint();           // history window and first repaint
 
@@ -253,7 +303,7 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::onTimer1()
 {
-    if (!m_rulerMode)
+    if (!rulerMode())
         m_status->showLiveColours();
     m_chart->leftScaleRefresh();
     if (sampleFlags().newSample)
@@ -269,7 +319,7 @@ void MainWindow::onTimer2()
 
 void MainWindow::onTimer3()
 {
-    if (m_rulerMode)
+    if (rulerMode())
         return;
     m_status->showClock(QDateTime::currentDateTime());
 }

@@ -13,12 +13,15 @@
 #include <QTimer>
 #include <QWidget>
 
+#include <memory>
+
 class QLabel;
 class QPushButton;
 
 namespace station {
 
 namespace chart {
+class Navigation;
 class TrendChart;
 }
 namespace status {
@@ -26,6 +29,7 @@ class StatusPanel;
 }
 class ConnectionPanel;
 class FunctionPanel;
+class NavigationView;
 class Poller;
 
 class MainWindow : public QWidget {
@@ -58,7 +62,8 @@ public:
     FunctionPanel *functionPanel() const { return m_function; }
     status::StatusPanel *statusPanel() const { return m_status; }
     chart::TrendChart *trendChart() const { return m_chart; }
-    bool rulerMode() const { return m_rulerMode; }
+    chart::Navigation &navigation() { return *m_navigation; }
+    bool rulerMode() const;
 
 signals:
     // Emitted by "退出" after the window has unloaded, just before the program ends.
@@ -71,6 +76,8 @@ protected:
 private:
     void buildControls();
     void connectWritePanels();
+    void connectNavigation();
+    void onEscape();
     void load();
     void onTimer1();
     void onTimer2();
@@ -92,7 +99,8 @@ private:
     QTimer m_timer3;
     bool m_loaded = false;
     bool m_unloadGuard = false;
-    bool m_rulerMode = false;
+    std::unique_ptr<NavigationView> m_navView;
+    std::unique_ptr<chart::Navigation> m_navigation;
 };
 
 } // namespace station

@@ -135,7 +135,7 @@ void Chart::drawLabelsMarksPens()
 
 bool Chart::appendReloads() const
 {
-    return int(m_view.markEnd) + 1 == rightEdgeEnd(m_view);
+    return int(m_view.markEnd) + 1 >= rightEdgeEnd(m_view);
 }
 
 bool Chart::liveAppend(const std::array<float, kRecordedColumns> &sample, SampleFlags &flags)
@@ -144,7 +144,10 @@ bool Chart::liveAppend(const std::array<float, kRecordedColumns> &sample, Sample
         return false;
     increment(m_view.markEnd);
     increment(m_view.curveEnd);
-    if (int(m_view.markEnd) == rightEdgeEnd(m_view)) {
+    // At or past the right edge: past it when the operator zoomed in after the
+    // pens had grown beyond the new level's edge; waiting for equality there
+    // would never reload and the live pens would run off the plot.
+    if (int(m_view.markEnd) >= rightEdgeEnd(m_view)) {
         readNewestId();
         m_view.windowEndId = m_view.newestId;
         m_view.windowLength = kLiveWindow;

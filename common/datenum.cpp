@@ -5,7 +5,7 @@
 namespace station {
 
 namespace {
-const qint64 kEpochJulianDay = QDate(1899, 12, 30).toJulianDay();
+constexpr qint64 kEpochJulianDay = 2415019; // QDate(1899, 12, 30).toJulianDay()
 }
 
 double dayNumber(const QDate &date)

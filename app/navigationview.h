@@ -1,0 +1,50 @@
+// The main window's side of the chart navigation: the function buttons, the
+// slider hc, the cursor line Line1, the live timer, and the labels that show the
+// cursor's sample (Label2 9 and 10, D_3W 0..7).
+#pragma once
+
+#include "chart/navigation.h"
+
+class QTimer;
+
+namespace station {
+
+class FunctionPanel;
+namespace chart {
+class TrendChart;
+}
+namespace status {
+class StatusPanel;
+}
+
+class NavigationView final : public chart::NavigationView {
+public:
+    NavigationView(FunctionPanel &function, status::StatusPanel &status, chart::TrendChart &chart, QTimer &liveTimer)
+        : m_function(function), m_status(status), m_chart(chart), m_liveTimer(liveTimer)
+    {
+    }
+
+    void setZoomInEnabled(bool on) override;
+    void setZoomOutEnabled(bool on) override;
+    void setPageForwardEnabled(bool on) override;
+    void setPageBackEnabled(bool on) override;
+    bool pageBackEnabled() const override;
+    void setLiveTimerRunning(bool on) override;
+    void setSliderValue(int value) override;
+    void setSliderSteps(int step) override;
+    void setSliderEnabled(bool on) override;
+    void setSliderTabStop(bool on) override;
+    void focusSlider() override;
+    void focusRulerButton() override;
+    void setRulerCaption(const QString &caption) override;
+    void showCursorLine(const QLineF &line, const draw::Pen &pen) override;
+    void showCursorSample(const QString &date, const QString &time, const std::array<QString, 8> &values) override;
+
+private:
+    FunctionPanel &m_function;
+    status::StatusPanel &m_status;
+    chart::TrendChart &m_chart;
+    QTimer &m_liveTimer;
+};
+
+} // namespace station

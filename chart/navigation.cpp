@@ -1,0 +1,241 @@
+#include "chart/navigation.h"
+
+#include "chart/chart.h"
+#include "record/sampledb.h"
+
+#include "common/datenum.h"
+#include "common/logging.h"
+#include "common/numbers.h"
+
+#include <cmath>
+
+namespace station::chart {
+
+namespace {
+
+constexpr std::int32_t kPageSamples = 60;
+const QString kRulerOnCaption = QStringLiteral("F4 复原");
+const QString kRulerOffCaption = QStringLiteral("F4 标尺");
+const draw::Pen kCursorParkedOn{2, QColor(255, 255, 0), draw::LineStyle::Solid};
+const draw::Pen kCursorParkedOff{2, QColor(0, 255, 0), draw::LineStyle::Solid};
+const draw::Pen kCursorPen{2, QColor(192, 0, 192), draw::LineStyle::Solid};
+
+// 60 x pages back, computed in 16 bits as the window state keeps it.
+std::int32_t pageOffset(std::int16_t pagesBack)
+{
+    return std::int32_t(std::int16_t(kPageSamples * pagesBack));
+}
+
+} // namespace
+
+std::int32_t windowEndFor(std::int32_t newestId, std::int16_t pagesBack)
+{
+    const std::int32_t offset = pageOffset(pagesBack);
+    if (newestId > offset)
+        return newestId - offset;
+    return sampledb::kRingSize - (offset - newestId);
+}
+
+bool stepBackRefused(std::int32_t newestId, std::int16_t pagesBack)
+{
+    const std::int32_t offset = pageOffset(pagesBack);
+    return newestId > offset && newestId - offset <= kHistoryWindow;
+}
+
+bool applyYRange(const QString &maximumText, const QString &minimumText)
+{
+    const double maximum = leadingNumber(maximumText);
+    const double minimum = leadingNumber(minimumText);
+    if (maximum > 36000 || maximum < -12000)
+        return false;
+    if (minimum > 35000 || minimum < -12000 || minimum > maximum)
+        return false;
+    YRange &y = yRange();
+    // Each value goes into its 16-bit variable; one that does not fit leaves it.
+    if (const auto v = toInt16(minimum))
+        y.minimum = *v;
+    if (const auto v = toInt16(maximum))
+        y.maximum = *v;
+    if (const auto v = toInt16(maximum - minimum))
+        y.span = *v;
+    return true;
+}
+
+void Navigation::redraw()
+{
+    m_chart.clearAndDrawGrid();
+    m_chart.applyZoom();
+    m_chart.drawLabelsMarksPens();
+}
+
+void Navigation::loadAndRedraw()
+{
+    m_chart.loadWindow();
+    redraw();
+}
+
+void Navigation::zoomIn()
+{
+    ViewState &v = m_chart.view();
+    m_chart.clearAndDrawGrid();
+    --v.zoomLevel;
+    if (v.zoomLevel <= kMinZoom)
+        m_view.setZoomInEnabled(false);
+    if (v.zoomLevel < kMaxZoom)
+        m_view.setZoomOutEnabled(true);
+    m_chart.applyZoom();
+    m_view.setSliderSteps(int(roundHalfEven(v.sampleStep)));
+    m_chart.drawLabelsMarksPens();
+}
+
+void Navigation::zoomOut()
+{
+    ViewState &v = m_chart.view();
+    m_chart.clearAndDrawGrid();
+    ++v.zoomLevel;
+    if (v.zoomLevel > kMinZoom)
+        m_view.setZoomInEnabled(true);
+    if (v.zoomLevel >= kMaxZoom)
+        m_view.setZoomOutEnabled(false);
+    m_chart.applyZoom();
+    m_view.setSliderSteps(int(roundHalfEven(v.sampleStep)));
+    m_chart.drawLabelsMarksPens();
+}
+
+void Navigation::pageBack()
+{
+    ViewState &v = m_chart.view();
+    v.pagesBack = std::int16_t(v.pagesBack + 1);
+    v.windowLength = kHistoryWindow;
+    if (v.pagesBack >= 1) {
+        m_view.setLiveTimerRunning(false);
+        m_view.setPageForwardEnabled(true);
+    }
+    if (stepBackRefused(v.newestId, v.pagesBack)) {
+        m_view.setPageBackEnabled(false);
+        v.atOldest = true;
+        return;
+    }
+    v.windowEndId = windowEndFor(v.newestId, v.pagesBack);
+    v.markEnd = v.curveEnd = kHistoryWindow;
+    loadAndRedraw();
+}
+
+void Navigation::pageForward()
+{
+    ViewState &v = m_chart.view();
+    m_chart.clearAndDrawGrid();
+    v.pagesBack = std::int16_t(v.pagesBack - 1);
+    v.windowLength = kHistoryWindow;
+    if (v.pagesBack == 0) {
+        m_chart.readNewestId();
+        v.windowEndId = v.newestId;
+        v.windowLength = kLiveWindow;
+        v.markEnd = v.curveEnd = kLiveWindow;
+        m_chart.loadWindow();
+        m_view.setPageForwardEnabled(false);
+        redraw();
+        m_view.setLiveTimerRunning(true);
+        return;
+    }
+    v.windowEndId = windowEndFor(v.newestId, v.pagesBack);
+    v.markEnd = v.curveEnd = kHistoryWindow;
+    loadAndRedraw();
+    if (!m_view.pageBackEnabled()) {
+        m_view.setPageBackEnabled(true);
+        v.atOldest = false;
+    }
+}
+
+void Navigation::toggleRuler()
+{
+    if (m_chart.view().rulerMode)
+        rulerOff();
+    else
+        rulerOn();
+}
+
+void Navigation::rulerOn()
+{
+    m_view.setSliderValue(0);
+    m_view.focusSlider();
+    m_view.showCursorLine(QLineF(1, kCursorTop, 1, kCursorParkedBottom), kCursorParkedOn);
+    m_view.setSliderEnabled(true);
+    m_chart.view().rulerMode = true;
+    m_view.focusSlider();
+    m_view.setLiveTimerRunning(false);
+    m_view.setRulerCaption(kRulerOnCaption);
+}
+
+void Navigation::rulerOff()
+{
+    ViewState &v = m_chart.view();
+    m_view.setSliderValue(0);
+    m_view.setSliderTabStop(false);
+    m_view.showCursorLine(QLineF(0, kCursorTop, 0, kCursorParkedBottom), kCursorParkedOff);
+    v.rulerMode = false;
+    m_view.setSliderEnabled(false);
+    m_view.focusRulerButton();
+    m_view.setRulerCaption(kRulerOffCaption);
+    m_view.setLiveTimerRunning(true);
+    // Back to the live window; pages back and the paging buttons stay as they are.
+    v.windowLength = kLiveWindow;
+    m_chart.readNewestId();
+    v.windowEndId = v.newestId;
+    m_chart.loadWindow();
+    v.markEnd = v.curveEnd = kLiveWindow;
+    redraw();
+}
+
+void Navigation::cursorMoved(int x)
+{
+    ViewState &v = m_chart.view();
+    if (x == kSliderLeftEnd && !v.atOldest)
+        pageBack();
+    if (x == kSliderRightEnd && v.pagesBack > 0)
+        pageForward();
+    m_view.showCursorLine(QLineF(x, kCursorTop, x, kCursorBottom), kCursorPen);
+
+    if (v.sampleStep == 0)
+        return; // no zoom applied yet: no slot under the cursor
+    const long long slot = (long long)(roundHalfEven(double(x) / double(v.sampleStep))) + v.firstSlot;
+    if (slot < 0 || slot >= (long long)m_chart.buffer().size())
+        return;
+    const Slot &s = m_chart.buffer()[std::size_t(slot)];
+    std::array<QString, 8> values;
+    for (std::size_t j = 0; j < values.size(); ++j)
+        values[j] = shortestFloatText(s.values[j]);
+    m_view.showCursorSample(shortDateText(s.date), timeText(s.time), values);
+}
+
+bool Navigation::key(Key key)
+{
+    const ViewState &v = m_chart.view();
+    switch (key) {
+    case Key::F2:
+        if (v.zoomLevel > kMinZoom)
+            zoomIn();
+        return true;
+    case Key::F1:
+        if (v.zoomLevel < kMaxZoom)
+            zoomOut();
+        return true;
+    case Key::F6:
+        if (v.pagesBack > 0)
+            pageForward();
+        return true;
+    case Key::F7:
+        if (!v.atOldest)
+            pageBack();
+        return true;
+    case Key::F4:
+        toggleRuler();
+        return true;
+    case Key::F3: // print: no action
+    case Key::F5: // select: no action
+        return true;
+    }
+    return false;
+}
+
+} // namespace station::chart

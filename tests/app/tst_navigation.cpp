@@ -1,0 +1,315 @@
+// Chart navigation through the main window: zoom limits, paging back and
+// forward through the ring of ids, the ruler cursor, the Y-range edit and the
+// function keys.
+#include "app/functionpanel.h"
+#include "app/mainwindow.h"
+#include "app/status/statuspanel.h"
+
+#include "chart/navigation.h"
+#include "chart/trendchart.h"
+#include "chart/draw/picturebox.h"
+#include "record/sampledb.h"
+
+#include "common/datenum.h"
+#include "link/registerimage.h"
+#include "tests/support/testenv.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+using namespace station;
+using chart::Navigation;
+
+class TestNavigation : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<MainWindow> m_window;
+
+    static void setNewestId(int id)
+    {
+        QSqlDatabase db = sampledb::openMainWindowConnection();
+        QVERIFY(db.isOpen());
+        QSqlQuery q(db);
+        QVERIFY(q.exec(QStringLiteral("update sl_void set sl_pointer=%1, sl_copy=%1").arg(id)));
+    }
+
+    chart::ViewState &view() { return m_window->trendChart()->chart().view(); }
+    FunctionPanel *f() { return m_window->functionPanel(); }
+
+    void openWindow(int newestId)
+    {
+        setNewestId(newestId);
+        m_window = std::make_unique<MainWindow>();
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        QCOMPARE(view().newestId, newestId);
+    }
+
+    void press(Qt::Key key) { QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : m_window.get(), key); }
+
+private slots:
+    void init()
+    {
+        sampledb::closeMainWindowConnection();
+        QFile::remove(sampledb::defaultPath());
+        chart::yRange() = chart::YRange{};
+    }
+
+    void cleanup()
+    {
+        m_window.reset();
+    }
+
+    void zoomStopsAtBothEnds()
+    {
+        openWindow(1000);
+        QCOMPARE(view().zoomLevel, 1);
+        QVERIFY(!f()->zoomIn()->isEnabled());
+        press(Qt::Key_F2); // level 1: nothing
+        QCOMPARE(view().zoomLevel, 1);
+        const int steps[] = {75, 50, 38};
+        for (int level = 2; level <= 4; ++level) {
+            press(Qt::Key_F1);
+            QCOMPARE(view().zoomLevel, level);
+            QVERIFY(f()->zoomIn()->isEnabled());
+            QCOMPARE(f()->slider()->singleStep(), steps[level - 2]);
+            QCOMPARE(f()->slider()->pageStep(), steps[level - 2]);
+        }
+        QVERIFY(!f()->zoomOut()->isEnabled());
+        press(Qt::Key_F1); // level 4: nothing
+        QCOMPARE(view().zoomLevel, 4);
+        f()->zoomIn()->click();
+        QCOMPARE(view().zoomLevel, 3);
+        QVERIFY(f()->zoomOut()->isEnabled());
+        QCOMPARE(view().sampleStep, 50.0f);
+    }
+
+    void zoomingInPastTheRightEdgeStillReloadsTheLiveWindow()
+    {
+        openWindow(1000);
+        for (int i = 0; i < 3; ++i)
+            press(Qt::Key_F1);
+        QCOMPARE(view().zoomLevel, 4);
+        chart::TrendChart *chart = m_window->trendChart();
+        m_window->timer1().stop();
+        for (int i = 0; i < 30; ++i) {
+            sampleFlags().newSample = true;
+            QVERIFY(chart->liveAppend());
+        }
+        QCOMPARE(view().markEnd, 271); // the edge of level 4 is at 321
+        for (int i = 0; i < 3; ++i)
+            press(Qt::Key_F2);
+        QCOMPARE(view().zoomLevel, 1); // its edge, 261, is behind the pens now
+        sampleFlags().newSample = true;
+        QVERIFY(chart->liveAppend());
+        QCOMPARE(view().markEnd, 241);
+        QCOMPARE(view().curveEnd, 241);
+    }
+
+    void pagingBackFromNewestId1000()
+    {
+        openWindow(1000);
+        QVERIFY(m_window->timer1().isActive());
+        for (int page = 1; page <= 11; ++page) {
+            press(Qt::Key_F7);
+            QCOMPARE(view().pagesBack, page);
+            QCOMPARE(view().windowEndId, 1000 - 60 * page);
+            QCOMPARE(view().windowLength, 321);
+            QCOMPARE(view().curveEnd, 321);
+        }
+        QCOMPARE(view().windowEndId, 340);
+        QVERIFY(!m_window->timer1().isActive());
+        QVERIFY(f()->pageForward()->isEnabled());
+
+        press(Qt::Key_F7); // 1000 - 720 = 280 <= 321: refused
+        QCOMPARE(view().pagesBack, 12);
+        QVERIFY(view().atOldest);
+        QVERIFY(!f()->pageBack()->isEnabled());
+        QCOMPARE(view().windowEndId, 340);
+        press(Qt::Key_F7); // the at-oldest flag guards the key
+        QCOMPARE(view().pagesBack, 12);
+
+        press(Qt::Key_F6);
+        QCOMPARE(view().pagesBack, 11);
+        QCOMPARE(view().windowEndId, 340);
+        QVERIFY(f()->pageBack()->isEnabled());
+        QVERIFY(!view().atOldest);
+        press(Qt::Key_F6);
+        QCOMPARE(view().windowEndId, 400);
+    }
+
+    void aRefusalFromTheLiveViewIsUndoneByPagingForward()
+    {
+        openWindow(300);
+        press(Qt::Key_F7); // 300 - 60 = 240 <= 321
+        QCOMPARE(view().pagesBack, 1);
+        QVERIFY(view().atOldest);
+        QVERIFY(!m_window->timer1().isActive());
+        QVERIFY(f()->pageForward()->isEnabled());
+        QCOMPARE(view().windowLength, 321);
+        QCOMPARE(view().windowEndId, 300); // the live window stays on screen
+        press(Qt::Key_F6);
+        QCOMPARE(view().pagesBack, 0);
+        QCOMPARE(view().windowLength, 241);
+        QCOMPARE(view().curveEnd, 241);
+        QVERIFY(m_window->timer1().isActive());
+        QVERIFY(!f()->pageForward()->isEnabled());
+        press(Qt::Key_F6); // live view: the guard holds
+        QCOMPARE(view().pagesBack, 0);
+    }
+
+    void pagingWrapsThroughTheTopOfTheIdRing()
+    {
+        openWindow(30);
+        press(Qt::Key_F7);
+        QCOMPARE(view().windowEndId, 65470);
+        press(Qt::Key_F7);
+        QCOMPARE(view().windowEndId, 65410);
+        QCOMPARE(chart::windowEndFor(30, 3), 65350);
+        QVERIFY(!chart::stepBackRefused(30, 1));
+        QVERIFY(chart::stepBackRefused(1000, 12));
+        QVERIFY(!chart::stepBackRefused(1000, 11));
+    }
+
+    void theSliderEndsPageOncePerArrival()
+    {
+        openWindow(5000);
+        press(Qt::Key_F4);
+        QVERIFY(view().rulerMode);
+        QCOMPARE(f()->ruler()->text(), QStringLiteral("F4 复原"));
+        QVERIFY(f()->slider()->isEnabled());
+        QVERIFY(!m_window->timer1().isActive());
+
+        QSlider *hc = f()->slider();
+        hc->setValue(-1);
+        QCOMPARE(view().pagesBack, 1);
+        hc->setValue(-1); // staying at the end is no new arrival
+        QCOMPARE(view().pagesBack, 1);
+        hc->setValue(100);
+        hc->setValue(-1);
+        QCOMPARE(view().pagesBack, 2);
+        hc->setValue(12001);
+        QCOMPARE(view().pagesBack, 1);
+        hc->setValue(12001);
+        QCOMPARE(view().pagesBack, 1);
+        hc->setValue(6000);
+        hc->setValue(12001);
+        QCOMPARE(view().pagesBack, 0);
+        hc->setValue(6000);
+        hc->setValue(12001); // live view: nothing to page forward to
+        QCOMPARE(view().pagesBack, 0);
+    }
+
+    void theCursorReadsTheSlotUnderIt()
+    {
+        openWindow(1000);
+        chart::Buffer &buffer = m_window->trendChart()->chart().buffer();
+        // Zoom 1: step 150, first slot 180; x = 1500 stands on slot 190.
+        buffer[190].date = dayNumber(QDate(2026, 12, 1));
+        buffer[190].time = (3600.0 * 13 + 60 * 5 + 9) / 86400.0;
+        buffer[190].values = {};
+        buffer[190].values[0] = 287;
+        buffer[190].values[4] = 503;
+        buffer[190].values[7] = 1.5f;
+        press(Qt::Key_F4);
+        f()->slider()->setValue(1500);
+        status::StatusPanel *panel = m_window->statusPanel();
+        QCOMPARE(panel->dateLabel()->text(), QStringLiteral("2026-12-01"));
+        QCOMPARE(panel->timeLabel()->text(), QStringLiteral("13:05:09"));
+        QCOMPARE(panel->processLabel(0)->text(), QStringLiteral("287"));
+        QCOMPARE(panel->processLabel(4)->text(), QStringLiteral("503")); // raw, no scaling
+        QCOMPARE(panel->processLabel(7)->text(), QStringLiteral("1.5"));
+        QCOMPARE(panel->processLabel(0)->palette().color(QPalette::Window), QColor(255, 255, 0));
+        draw::PictureBox *pt = m_window->trendChart()->plot();
+        QVERIFY(pt->hasOverlayLine());
+        QCOMPARE(pt->overlayLine(), QLineF(1500, 0, 1500, 7500));
+        QCOMPARE(pt->overlayPen().color, QColor(192, 0, 192));
+        // x = 1574 rounds to 10.49 -> slot 190 as well; 1575 is 10.5 -> 10 (to even).
+        buffer[191].values[0] = 999;
+        f()->slider()->setValue(1575);
+        QCOMPARE(panel->processLabel(0)->text(), QStringLiteral("287"));
+        f()->slider()->setValue(1576);
+        QCOMPARE(panel->processLabel(0)->text(), QStringLiteral("999"));
+        QCOMPARE(panel->dateLabel()->text(), QStringLiteral("1899-12-30")); // slot 191 holds no sample
+        press(Qt::Key_F4);
+        QVERIFY(!view().rulerMode);
+        QCOMPARE(f()->ruler()->text(), QStringLiteral("F4 标尺"));
+        QVERIFY(!f()->slider()->isEnabled());
+        QVERIFY(m_window->timer1().isActive());
+        QCOMPARE(pt->overlayLine(), QLineF(0, 0, 0, 330));
+    }
+
+    void yRangeEdit_data()
+    {
+        QTest::addColumn<QString>("maximum");
+        QTest::addColumn<QString>("minimum");
+        QTest::addColumn<bool>("accepted");
+        QTest::addColumn<int>("span");
+        QTest::addColumn<int>("min");
+        QTest::newRow("100 / 100") << "100" << "100" << true << 0 << 100;
+        QTest::newRow("101 over 100") << "100" << "101" << false << 60 << 0;
+        QTest::newRow("50abc") << "50abc" << "10" << true << 40 << 10;
+        QTest::newRow("empty minimum") << "80" << "" << true << 80 << 0;
+        QTest::newRow("maximum above 36000") << "36001" << "0" << false << 60 << 0;
+        QTest::newRow("maximum below -12000") << "-12001" << "-13000" << false << 60 << 0;
+        QTest::newRow("minimum below -12000") << "100" << "-12001" << false << 60 << 0;
+        QTest::newRow("span 48000 does not fit") << "36000" << "-12000" << true << 60 << -12000;
+        QTest::newRow("halves to even") << "60.5" << "-0.5" << true << 61 << 0;
+    }
+
+    void yRangeEdit()
+    {
+        QFETCH(QString, maximum);
+        QFETCH(QString, minimum);
+        QFETCH(bool, accepted);
+        QFETCH(int, span);
+        QFETCH(int, min);
+        openWindow(1000);
+        QCOMPARE(f()->yMaximum()->text(), QStringLiteral("60"));
+        QVERIFY(f()->yMinimum()->text().isEmpty());
+        f()->yMaximum()->setText(maximum);
+        f()->yMinimum()->setText(minimum);
+        f()->applyY()->click();
+        QCOMPARE(chart::yRange().span, span);
+        QCOMPARE(chart::yRange().minimum, min);
+        QCOMPARE(chart::applyYRange(maximum, minimum), accepted);
+    }
+
+    void printAndSelectDoNothing()
+    {
+        openWindow(1000);
+        QVERIFY(!f()->print()->isEnabled());
+        QVERIFY(!f()->select()->isEnabled());
+        const chart::ViewState before = view();
+        press(Qt::Key_F3);
+        press(Qt::Key_F5);
+        QCOMPARE(view().zoomLevel, before.zoomLevel);
+        QCOMPARE(view().pagesBack, before.pagesBack);
+        QCOMPARE(view().rulerMode, before.rulerMode);
+        QVERIFY(m_window->timer1().isActive());
+        QVERIFY(m_window->isVisible());
+    }
+
+    void escapeIsIgnoredWhileTypingAValue()
+    {
+        openWindow(1000);
+        QLineEdit *sv = m_window->statusPanel()->setValueEntry(0);
+        sv->setFocus();
+        QTRY_VERIFY(sv->hasFocus());
+        QTest::keyClick(sv, Qt::Key_Escape);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(m_window->unloadGuard());
+        // The function keys still work from the entry.
+        QTest::keyClick(sv, Qt::Key_F1);
+        QCOMPARE(view().zoomLevel, 2);
+    }
+};
+
+STATION_TEST_MAIN(TestNavigation)
+#include "tst_navigation.moc"
