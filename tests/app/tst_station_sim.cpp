@@ -11,11 +11,14 @@
 #include "record/recorder.h"
 #include "record/sampledb.h"
 
+#include "sim/controllermodel.h"
 #include "sim/simulator.h"
 
 #include "tests/support/testenv.h"
 
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -76,6 +79,48 @@ private slots:
 
         w.findChild<QPushButton *>("Command10")->click(); // 关闭
         ClosePort_Modbus(1);
+    }
+
+    void setValueAndRunCommandReachTheController()
+    {
+        registerImage() = RegisterImage{};
+        sim::Simulator controller(1, 1);
+        QVERIFY(controller.start());
+        sim::ControllerModel model(controller);
+        model.installDefaults(1);
+        // A two-segment program in seconds, so a run command has something to run.
+        controller.setHolding(8193, 2); // time unit: seconds
+        controller.setHolding(8194, 1); // two segments
+        controller.setHolding(8201, 500);
+        controller.setHolding(8202, 400);
+        controller.setHolding(8203, 60);
+        controller.setHolding(8205, 600);
+        controller.setHolding(8206, 450);
+        controller.setHolding(8207, 60);
+        // The model runs as the controller's own clock, here on the GUI thread.
+        QTimer modelTimer;
+        connect(&modelTimer, &QTimer::timeout, [&model] { model.step(0.1); });
+        modelTimer.start(100);
+
+        MainWindow w;
+        Poller poller;
+        w.setPoller(&poller);
+        w.show();
+        w.findChild<QPushButton *>("Command9")->click(); // 打开
+
+        status::StatusPanel *panel = w.statusPanel();
+        panel->setValueEntry(0)->setText(QStringLiteral("365"));
+        panel->setValueButton(0)->click(); // 设定SV1
+        QCOMPARE(controller.holding(1), std::int16_t(365));
+        QTRY_COMPARE_WITH_TIMEOUT(panel->setValueLabel(0)->text(), QStringLiteral("365"), 3000);
+
+        QComboBox *runCommand = panel->runCommandBox();
+        runCommand->setCurrentIndex(1); // "1:运行 "
+        panel->runCommandButton()->click(); // 设定曲线
+        QCOMPARE(controller.holding(3), std::int16_t(1));
+        QTRY_COMPARE_WITH_TIMEOUT(panel->programLabel(0)->text(), QStringLiteral("运行"), 3000);
+
+        w.findChild<QPushButton *>("Command10")->click(); // 关闭
     }
 };
 
