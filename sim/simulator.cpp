@@ -77,6 +77,13 @@ void closeFd(int &fd)
     fd = -1;
 }
 
+void configureReceiver(modbus_t *ctx, int station)
+{
+    modbus_set_slave(ctx, station);
+    modbus_set_indication_timeout(ctx, 0, std::chrono::microseconds(kIndicationTimeout).count());
+    modbus_set_byte_timeout(ctx, 0, std::chrono::microseconds(kByteTimeout).count());
+}
+
 bool setCloseOnExec(int fd)
 {
     return ::fcntl(fd, F_SETFD, FD_CLOEXEC) == 0;
@@ -209,9 +216,7 @@ bool Simulator::makeContexts()
         qCWarning(lcSim) << "cannot create a libmodbus context";
         return false;
     }
-    modbus_set_slave(rx_, station());
-    modbus_set_indication_timeout(rx_, 0, std::chrono::microseconds(kIndicationTimeout).count());
-    modbus_set_byte_timeout(rx_, 0, std::chrono::microseconds(kByteTimeout).count());
+    configureReceiver(rx_, station());
     std::lock_guard lock(state_);
     answering_ = station();
     return true;
@@ -225,12 +230,9 @@ void Simulator::resetReceiver()
     modbus_t *fresh = newContext(masterFd_);
     if (!fresh)
         return;
-    const int answering = modbus_get_slave(rx_);
+    configureReceiver(fresh, modbus_get_slave(rx_));
     modbus_free(rx_);
     rx_ = fresh;
-    modbus_set_slave(rx_, answering);
-    modbus_set_indication_timeout(rx_, 0, std::chrono::microseconds(kIndicationTimeout).count());
-    modbus_set_byte_timeout(rx_, 0, std::chrono::microseconds(kByteTimeout).count());
 }
 
 void Simulator::stop()

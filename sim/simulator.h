@@ -27,7 +27,7 @@ namespace station::sim {
 enum class Fault {
     None,       // answers normally
     Silent,     // reads the request and never answers
-    Slow,       // answers after slowDelay(), longer than a response time-out
+    Slow,       // answers late (setSlowDelay, 400 ms by default), after a response time-out
     BadCrc,     // answers with a corrupted CRC
     Exception,  // answers with exceptionCode() (illegal data address by default)
     Garbage,    // answers with random bytes of the reply's length and a wrong CRC
