@@ -28,6 +28,24 @@ Backend &backend()
 
 using station::link::backend;
 
+namespace {
+
+// The words a read delivered, as 16-bit hex, for the wire log.
+QByteArray words(const std::int32_t *buffer, std::int32_t count, std::int32_t result)
+{
+    if (result != station::link::kOk || !buffer || count <= 0)
+        return QByteArrayLiteral("-");
+    QByteArray out;
+    for (std::int32_t i = 0; i < count; ++i) {
+        if (i)
+            out += ' ';
+        out += QByteArray::number(std::uint16_t(buffer[i]), 16).rightJustified(4, '0');
+    }
+    return out;
+}
+
+} // namespace
+
 std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
 {
     const std::int32_t r = backend().openPort(port, baudCode, parityCode);
@@ -46,7 +64,8 @@ std::int32_t Get_3X_DX(std::int32_t port, std::int32_t station, std::int32_t fir
                        std::int32_t *buffer)
 {
     const std::int32_t r = backend().readInputRegisters(port, station, first, count, buffer);
-    qCDebug(lcWire, "Get_3X_DX(%d, %d, %d, %d) = %d", port, station, first, count, r);
+    qCDebug(lcWire, "Get_3X_DX(%d, %d, %d, %d) = %d [%s]", port, station, first, count, r,
+            words(buffer, count, r).constData());
     return r;
 }
 
@@ -54,21 +73,22 @@ std::int32_t Get_4X_DX(std::int32_t port, std::int32_t station, std::int32_t fir
                        std::int32_t *buffer)
 {
     const std::int32_t r = backend().readHoldingRegisters(port, station, first, count, buffer);
-    qCDebug(lcWire, "Get_4X_DX(%d, %d, %d, %d) = %d", port, station, first, count, r);
+    qCDebug(lcWire, "Get_4X_DX(%d, %d, %d, %d) = %d [%s]", port, station, first, count, r,
+            words(buffer, count, r).constData());
     return r;
 }
 
 std::int32_t Get_1X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
 {
     const std::int32_t r = backend().readDiscreteInputs16(port, station, first, buffer);
-    qCDebug(lcWire, "Get_1X_B16(%d, %d, %d) = %d", port, station, first, r);
+    qCDebug(lcWire, "Get_1X_B16(%d, %d, %d) = %d [%s]", port, station, first, r, words(buffer, 2, r).constData());
     return r;
 }
 
 std::int32_t Get_0X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
 {
     const std::int32_t r = backend().readCoils16(port, station, first, buffer);
-    qCDebug(lcWire, "Get_0X_B16(%d, %d, %d) = %d", port, station, first, r);
+    qCDebug(lcWire, "Get_0X_B16(%d, %d, %d) = %d [%s]", port, station, first, r, words(buffer, 2, r).constData());
     return r;
 }
 
