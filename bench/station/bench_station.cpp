@@ -1,0 +1,339 @@
+// The whole station in this process, in live view with the link open, against
+// the demo controller lx6100-sim in a process of its own, measured from /proc:
+//
+//   CPU time per wall second   utime + stime of /proc/self/stat over the wall
+//                              time of the measurement (aim: under 2 % of one core)
+//   peak resident memory       VmHWM of /proc/self/status (aim: under 80 MiB)
+//   longest GUI-thread stall   the longest gap between two ticks of a 10 ms
+//                              timer on the GUI thread (stallprobe.h) (aim: under
+//                              one response time-out, 152 ms at 9600 baud)
+//
+//   bench_station [--seconds N | --minutes N] [--wire-timing] [--empty-ring] [--sim PATH]
+//
+// The station starts as the operator starts it: splash, main window (loading
+// the newest samples of the database into the chart), poller and recorder;
+// then "打开" is pressed with the window's default choices (port 1, address 1,
+// 9600, 无校验). Unless --empty-ring, the database is a full ring of 65500 rows
+// before the start, as after 18 hours of recording.
+//
+// The simulator answers at pty speed by default, as in the demo: a cycle takes
+// about a millisecond, so the poller runs every 100 ms tick, the most work the
+// station ever does. With --wire-timing it holds each reply back as long as a
+// 9600 baud line of the station's format needs: a cycle then takes 412.5 ms
+// (bench_poll), three ticks in four are dropped, and each exchange blocks the
+// GUI thread for up to 59.6 ms (a 16-register read), which is what the stall
+// figure is about.
+//
+// The probe costs CPU itself (100 wake-ups a second). The measurement is cut
+// into 10 s blocks that run with and without the probe in turn: the CPU figure
+// comes from the blocks without it, the stall figures from the blocks with it,
+// and the difference is printed as the probe's own cost.
+//
+// Everything lives below a temporary XDG_DATA_HOME (the simulator inherits it):
+// the operator's data folder is never touched. The platform is offscreen
+// unless QT_QPA_PLATFORM says otherwise.
+#include "bench/station/procstat.h"
+#include "bench/station/stallprobe.h"
+
+#include "app/mainwindow.h"
+#include "app/station.h"
+#include "common/datadir.h"
+#include "common/datenum.h"
+#include "link/modbusrtu.h"
+#include "link/poller.h"
+#include "link/registerimage.h"
+#include "record/sampledb.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+#ifndef STATION_SIM_PATH
+#define STATION_SIM_PATH "lx6100-sim"
+#endif
+
+namespace {
+
+using station::bench::CpuTime;
+
+constexpr int kBlockSeconds = 10;
+constexpr int kSettleMs = 3000;        // after "打开": the first cycles, the first rows
+constexpr int kSimReadyMs = 10000;
+constexpr int kStartedMs = 15000;      // splash (about 1.5 s) and the main window's load
+constexpr int kWireBaud = 9600;        // the station's default choice
+constexpr double kResponseTimeoutMs = 152;  // at 9600 baud, link/libmodbusbackend.h
+constexpr double kStallBudgetMs = kResponseTimeoutMs;
+constexpr double kCpuAimPercent = 2.0;
+constexpr double kMemoryAimMiB = 80.0;
+constexpr char kBenchConnection[] = "bench";
+
+bool waitFor(const std::function<bool()> &condition, int deadlineMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!condition()) {
+        if (t.elapsed() > deadlineMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// A full ring: rows 1..65500, one a second, the newest (65500, where the
+// pointer stands) one second ago, so the station's next row wraps to id 1.
+bool fillRing(const QString &path)
+{
+    if (!station::sampledb::create(path))
+        return false;
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("fill"));
+        db.setDatabaseName(path);
+        if (db.open()) {
+            const QDateTime now = QDateTime::currentDateTime();
+            const long long newest = (long long)station::dayNumber(now.date()) * 86400LL
+                                     + now.time().msecsSinceStartOfDay() / 1000 - 1;
+            const int ring = station::sampledb::kRingSize;
+            QSqlQuery q(db);
+            ok = q.exec(QStringLiteral("BEGIN"))
+                 && q.exec(QStringLiteral(
+                               "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1),"
+                               " s(i, t) AS (SELECT i, %2 - (%1 - i) FROM n)"
+                               " INSERT INTO pv_data SELECT i, t / 86400, (t % 86400) / 86400.0,"
+                               " 250 + i % 50, 600 - i % 40, 250, 600, 500, 300, 0, 0, 100 * (i % 2), 0 FROM s")
+                               .arg(ring)
+                               .arg(newest))
+                 && q.exec(QStringLiteral("UPDATE sl_void SET sl_pointer=%1, sl_copy=%1").arg(ring))
+                 && q.exec(QStringLiteral("COMMIT"));
+            if (!ok)
+                std::fprintf(stderr, "filling the ring: %s\n", qPrintable(q.lastError().text()));
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("fill"));
+    return ok;
+}
+
+// The recorder's pointer, read on a connection of our own (WAL: readers never
+// block the recorder); -1 when unreadable.
+int ringPointer()
+{
+    QSqlDatabase db = QSqlDatabase::database(QLatin1String(kBenchConnection));
+    QSqlQuery q(db);
+    if (!q.exec(QLatin1String(station::sampledb::kSelectControl)) || !q.next())
+        return -1;
+    return q.value(station::sampledb::col::kPointer).toInt();
+}
+
+struct Span {
+    double wallMs = 0;
+    long long ticks = 0;
+    double percent() const { return wallMs > 0 ? 100.0 * CpuTime{ticks}.seconds() * 1000.0 / wallMs : 0; }
+};
+
+double quantile(std::vector<double> v, double q)
+{
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, std::size_t(q * double(v.size() - 1) + 0.5))];
+}
+
+long countAbove(const std::vector<double> &v, double ms)
+{
+    return long(std::count_if(v.begin(), v.end(), [ms](double g) { return g > ms; }));
+}
+
+int fail(const char *what)
+{
+    std::fprintf(stderr, "bench_station: %s\n", what);
+    return 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir dataHome;
+    if (!dataHome.isValid())
+        return fail("no temporary folder");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString runtime = dataHome.filePath(QStringLiteral("runtime"));
+        QDir().mkdir(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime));
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    QApplication app(argc, argv);
+    station::useStationApplicationName();
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("The whole station against lx6100-sim, measured from /proc."));
+    parser.addHelpOption();
+    const QCommandLineOption secondsOption(QStringLiteral("seconds"), QStringLiteral("Measured time (default 60)."),
+                                           QStringLiteral("N"), QStringLiteral("60"));
+    const QCommandLineOption minutesOption(QStringLiteral("minutes"), QStringLiteral("Measured time in minutes."),
+                                           QStringLiteral("N"));
+    const QCommandLineOption wireOption(QStringLiteral("wire-timing"),
+                                        QStringLiteral("The simulator answers as slowly as a 9600 baud line."));
+    const QCommandLineOption emptyOption(QStringLiteral("empty-ring"),
+                                         QStringLiteral("Start with no database instead of a full ring."));
+    const QCommandLineOption simOption(QStringLiteral("sim"), QStringLiteral("The simulator program."),
+                                       QStringLiteral("PATH"), QStringLiteral(STATION_SIM_PATH));
+    parser.addOptions({secondsOption, minutesOption, wireOption, emptyOption, simOption});
+    parser.process(app);
+    const int seconds = parser.isSet(minutesOption) ? parser.value(minutesOption).toInt() * 60
+                                                    : parser.value(secondsOption).toInt();
+    if (seconds < 2 * kBlockSeconds)
+        return fail("measure at least 20 s (two blocks)");
+    const bool wireTiming = parser.isSet(wireOption);
+
+    // The operator's database, before the station starts.
+    const QString dbPath = station::sampledb::defaultPath();
+    if (!parser.isSet(emptyOption) && !fillRing(dbPath))
+        return fail("cannot fill the ring");
+
+    // The controller.
+    QProcess sim;
+    sim.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    QStringList simArgs{QStringLiteral("--port"), QStringLiteral("1")};
+    if (wireTiming)
+        simArgs << QStringLiteral("--wire-timing") << QStringLiteral("--baud") << QString::number(kWireBaud)
+                << QStringLiteral("--parity") << QStringLiteral("N");
+    sim.start(parser.value(simOption), simArgs);
+    // It prints its link path once it serves.
+    if (!sim.waitForStarted(kSimReadyMs) || !sim.waitForReadyRead(kSimReadyMs))
+        return fail("the simulator did not start");
+    const pid_t simPid = pid_t(sim.processId());
+
+    // The station.
+    QElapsedTimer startUp;
+    startUp.start();
+    station::Station stationApp;
+    bool started = false;
+    QObject::connect(&stationApp, &station::Station::started, [&started] { started = true; });
+    stationApp.start();
+    if (!waitFor([&] { return started; }, kStartedMs))
+        return fail("the station did not start");
+    const double startUpMs = double(startUp.elapsed());
+
+    station::MainWindow *window = stationApp.mainWindow();
+    auto *open = window->findChild<QPushButton *>(QStringLiteral("Command9"));
+    auto *close = window->findChild<QPushButton *>(QStringLiteral("Command10"));
+    if (!open || !close)
+        return fail("no 打开/关闭 buttons");
+    open->click();
+    if (!stationApp.poller()->isPolling())
+        return fail("polling did not start");
+
+    QSqlDatabase bench = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QLatin1String(kBenchConnection));
+    bench.setDatabaseName(dbPath);
+    bench.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    bench.open();
+
+    waitFor([] { return false; }, kSettleMs);
+
+    // The measurement: blocks of kBlockSeconds, probe on in the even ones.
+    station::bench::StallProbe probe;
+    Span withProbe, withoutProbe;
+    const int blocks = seconds / kBlockSeconds;
+    const int cyclesBefore = stationApp.poller()->completedCycles();
+    const int droppedBefore = stationApp.poller()->droppedTicks();
+    const int pointerBefore = ringPointer();
+    const auto simBefore = station::bench::cpuTime(simPid);
+    QElapsedTimer wall;
+    wall.start();
+    for (int b = 0; b < blocks; ++b) {
+        const bool probing = b % 2 == 0;
+        const auto cpu0 = station::bench::cpuTime();
+        QElapsedTimer block;
+        block.start();
+        if (probing)
+            probe.start();
+        QEventLoop loop;
+        QTimer::singleShot(kBlockSeconds * 1000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+        probe.stop();
+        const auto cpu1 = station::bench::cpuTime();
+        Span &span = probing ? withProbe : withoutProbe;
+        span.wallMs += double(block.nsecsElapsed()) / 1e6;
+        span.ticks += cpu1 && cpu0 ? cpu1->ticks - cpu0->ticks : 0;
+    }
+    const double wallS = double(wall.nsecsElapsed()) / 1e9;
+    const auto simAfter = station::bench::cpuTime(simPid);
+    const int cycles = stationApp.poller()->completedCycles() - cyclesBefore;
+    const int dropped = stationApp.poller()->droppedTicks() - droppedBefore;
+    const int pointerAfter = ringPointer();
+    const auto mem = station::bench::memory();
+    const auto simMem = station::bench::memory(simPid);
+    const QString pv1 = window->findChild<QLabel *>(QStringLiteral("D_3W_0"))
+                            ? window->findChild<QLabel *>(QStringLiteral("D_3W_0"))->text()
+                            : QString();
+    const int rows = pointerBefore < 0 || pointerAfter < 0
+                         ? -1
+                         : (pointerAfter - pointerBefore + station::sampledb::kRingSize) % station::sampledb::kRingSize;
+
+    close->click();
+    bench.close();
+    sim.terminate();
+    sim.waitForFinished(kSimReadyMs);
+
+    const auto &gaps = probe.gaps();
+    const double maxGap = gaps.empty() ? 0 : *std::max_element(gaps.begin(), gaps.end());
+    const double all = (withProbe.percent() * withProbe.wallMs + withoutProbe.percent() * withoutProbe.wallMs)
+                       / (withProbe.wallMs + withoutProbe.wallMs);
+
+    std::printf("bench_station: the whole station in live view, link open, against lx6100-sim\n");
+    std::printf("machine: %s; platform %s\n", station::bench::machine().constData(),
+                qgetenv("QT_QPA_PLATFORM").constData());
+    std::printf("line: %s; database: %s\n",
+                wireTiming ? "9600 8N2 with wire timing (a cycle 412.5 ms on the wire)"
+                           : "pty, no wire timing (the demo)",
+                parser.isSet(emptyOption) ? "created at start" : "full ring of 65500 rows");
+    std::printf("measured %.1f s in %d blocks of %d s, after start-up (%.0f ms to the main window) and %d s settling\n",
+                wallS, blocks, kBlockSeconds, startUpMs, kSettleMs / 1000);
+    std::printf("  polling cycles            %d (%.2f a second), ticks dropped %d; PV1 shown \"%s\"\n", cycles,
+                cycles / wallS, dropped, qPrintable(pv1));
+    std::printf("  rows recorded             %d in %.1f s\n", rows, wallS);
+    std::printf("  CPU, blocks without probe %6.3f %% of one core   aim < %.0f %%   (%lld ticks of %.0f ms in %.0f s)\n",
+                withoutProbe.percent(), kCpuAimPercent, withoutProbe.ticks, CpuTime{1}.seconds() * 1000,
+                withoutProbe.wallMs / 1000);
+    std::printf("  CPU, blocks with probe    %6.3f %% (the probe's own cost %.3f %%)\n", withProbe.percent(),
+                withProbe.percent() - withoutProbe.percent());
+    std::printf("  CPU, whole measurement    %6.3f %%\n", all);
+    if (mem)
+        std::printf("  peak resident (VmHWM)     %6.1f MiB (VmRSS at the end %.1f MiB)   aim < %.0f MiB\n",
+                    double(mem->peakKiB) / 1024, double(mem->currentKiB) / 1024, kMemoryAimMiB);
+    std::printf("  GUI thread, %.0f s probed: longest gap between 10 ms ticks %.1f ms   aim < %.0f ms\n",
+                probe.probedSeconds(), maxGap, kStallBudgetMs);
+    std::printf("    gap median %.2f ms, p99 %.2f ms, p99.9 %.2f ms; gaps > 50 ms: %ld, > 100 ms: %ld, > %.0f ms: %ld\n",
+                quantile(gaps, 0.5), quantile(gaps, 0.99), quantile(gaps, 0.999), countAbove(gaps, 50),
+                countAbove(gaps, 100), kStallBudgetMs, countAbove(gaps, kStallBudgetMs));
+    if (simBefore && simAfter && simMem)
+        std::printf("  simulator process (not the station): CPU %.3f %%, VmHWM %.1f MiB\n",
+                    100.0 * CpuTime{simAfter->ticks - simBefore->ticks}.seconds() / wallS,
+                    double(simMem->peakKiB) / 1024);
+
+    const bool live = cycles > 0 && rows > 0;
+    if (!live)
+        std::fprintf(stderr, "bench_station: the station was not live (no cycles or no rows)\n");
+    return live ? 0 : 1;
+}
