@@ -80,7 +80,7 @@ private slots:
     void pensGrowOneSegmentPerAppend();
     void reloadAtTheRightEdge_data();
     void reloadAtTheRightEdge();
-    void endsStopAtTheSixteenBitLimit();
+    void endsBeyondTheRightEdgeReload();
     void endToEndWithTheRecorder();
 };
 
@@ -202,19 +202,20 @@ void TestChartLive::reloadAtTheRightEdge()
     QCOMPARE(live.canvas.linesWithColor(kRed).last().x2, 9000.0);
 }
 
-void TestChartLive::endsStopAtTheSixteenBitLimit()
+void TestChartLive::endsBeyondTheRightEdgeReload()
 {
     // Mark end can outgrow the right edge when the zoom level falls in live
-    // view; the buffer slots run out long before the 16-bit limit.
+    // view; the next append reloads the live window instead of letting the
+    // ends run on to the 16-bit limit with the pens off the plot.
     LiveChart live(QStringLiteral("none"));
     live.chart.view().markEnd = live.chart.view().curveEnd = 32767;
     SampleFlags flags;
     flags.newSample = true;
     QVERIFY(live.chart.liveAppend(sample(30), flags));
     QVERIFY(!flags.newSample);
-    QCOMPARE(live.chart.view().markEnd, std::int16_t(32767));
-    QCOMPARE(live.chart.view().curveEnd, std::int16_t(32767));
-    QCOMPARE(live.redSegments(), 142); // slots 180..322 as far as they exist
+    QCOMPARE(live.chart.view().markEnd, std::int16_t(241));
+    QCOMPARE(live.chart.view().curveEnd, std::int16_t(241));
+    QCOMPARE(live.chart.buffer()[241].values[0], 30.0f);
 }
 
 void TestChartLive::endToEndWithTheRecorder()
