@@ -5,11 +5,11 @@
 
 #include "common/logging.h"
 #include "common/naming.h"
+#include "common/writeonleave.h"
 #include "link/registerimage.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -29,14 +29,6 @@ namespace {
 constexpr int kDisplayMinWidth = 110;  // px; fits "温湿度专用SHT10"
 constexpr int kEntryMinWidth = 150;    // px; fits "12:温湿度专用SHT10"
 
-// A focus change that does not leave the control in the operator's sense: the
-// combo box's own drop-down list taking the focus, or another application's
-// window becoming active (the focus stays on the control within this window).
-bool isLeaving(const QFocusEvent *event)
-{
-    return event->reason() != Qt::PopupFocusReason && event->reason() != Qt::ActiveWindowFocusReason;
-}
-
 } // namespace
 
 ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent, Qt::Window)
@@ -54,6 +46,7 @@ ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent, Qt::Window)
     auto *frameLayout = new QVBoxLayout(frame);
     frameLayout->addWidget(m_tabs);
 
+    m_writes = new WriteOnLeave([this](QWidget *control) { return write(control); }, this);
     buildPages();
     m_tabs->setCurrentIndex(kOpeningPage);
 
@@ -136,18 +129,16 @@ QWidget *ConfigWindow::createEntry(const Parameter &p, QWidget *page)
         for (const config::Option &option : p.options->options)
             combo->addItem(option.entry.toString());
         combo->setCurrentIndex(0);
-        connect(combo, &QComboBox::activated, this, [this, combo] { markChanged(combo); });
-        connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, combo] { markChanged(combo); });
+        m_writes->watch(combo);
         control = combo;
     } else {
         auto *box = new QLineEdit(page);
-        connect(box, &QLineEdit::textEdited, this, [this, box] { markChanged(box); });
+        m_writes->watch(box);
         control = box;
     }
     setName(control, config::entryControlName(p));
-    control->installEventFilter(this);
     m_entryOf.insert(control, m_entries.size());
-    m_entries.push_back({&p, control, false});
+    m_entries.push_back({&p, control});
     return control;
 }
 
@@ -176,61 +167,45 @@ void ConfigWindow::refresh()
     }
 }
 
-void ConfigWindow::markChanged(QWidget *control)
+bool ConfigWindow::write(QWidget *control)
 {
     const auto it = m_entryOf.constFind(control);
-    if (it != m_entryOf.constEnd())
-        m_entries[*it].changed = true;
-}
-
-bool ConfigWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::FocusOut && isLeaving(static_cast<QFocusEvent *>(event))) {
-        const auto it = m_entryOf.constFind(watched);
-        if (it != m_entryOf.constEnd())
-            leave(m_entries[*it]);
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void ConfigWindow::leave(Entry &entry)
-{
-    if (!entry.changed)
-        return;
+    if (it == m_entryOf.constEnd())
+        return false;
+    const Entry &entry = m_entries[*it];
     if (auto *combo = qobject_cast<QComboBox *>(entry.control))
-        writeCombo(entry, combo);
-    else
-        writeTextBox(entry);
+        return writeCombo(entry, combo);
+    return writeTextBox(entry);
 }
 
-void ConfigWindow::writeCombo(Entry &entry, QComboBox *combo)
+bool ConfigWindow::writeCombo(const Entry &entry, QComboBox *combo)
 {
     const Parameter &p = *entry.parameter;
     const int code = p.options->optionNumber(combo->currentText());
     if (code < 0) {
         qCDebug(lcConfig) << "register" << p.reg << "not written: no entry reads" << combo->currentText();
-        return;
+        return false;
     }
     combo->setEditText(QString::number(code));
     const std::int32_t result = writeWithRetry(p.reg, code);
     qCDebug(lcConfig, "register %d <- %d (%s), result %d", p.reg, code,
             qUtf8Printable(combo->objectName()), result);
-    entry.changed = false;
+    return true;
 }
 
-void ConfigWindow::writeTextBox(Entry &entry)
+bool ConfigWindow::writeTextBox(const Entry &entry)
 {
     const Parameter &p = *entry.parameter;
     auto *box = static_cast<QLineEdit *>(entry.control);
     const auto value = config::encodeEntry(p, box->text());
     if (!value) {
         qCDebug(lcConfig) << "register" << p.reg << "not written: no 32-bit value in" << box->text();
-        return;
+        return false;
     }
     const std::int32_t result = writeWithRetry(p.reg, *value);
     qCDebug(lcConfig, "register %d <- %d (%s), result %d", p.reg, *value, qUtf8Printable(box->objectName()),
             result);
-    entry.changed = false;
+    return true;
 }
 
 void ConfigWindow::closeEvent(QCloseEvent *event)
@@ -245,6 +220,8 @@ void ConfigWindow::closeEvent(QCloseEvent *event)
 
 void ConfigWindow::returnToMain()
 {
+    // The control that had the focus is left first, however the button was pressed.
+    m_writes->leave(focusWidget());
     m_closeAllowed = true;
     close();
     emit returned();

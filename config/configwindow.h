@@ -28,6 +28,8 @@ class QTimer;
 
 namespace station {
 
+class WriteOnLeave;
+
 namespace config {
 struct Parameter;
 }
@@ -60,27 +62,25 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     struct Entry {
         const config::Parameter *parameter = nullptr;
         QWidget *control = nullptr;
-        bool changed = false;  // operator changed it since load or since its last write
     };
 
     void buildPages();
     QWidget *createEntry(const config::Parameter &parameter, QWidget *page);
-    void markChanged(QWidget *control);
-    void leave(Entry &entry);
-    void writeCombo(Entry &entry, QComboBox *combo);
-    void writeTextBox(Entry &entry);
+    bool write(QWidget *control);
+    bool writeCombo(const Entry &entry, QComboBox *combo);
+    bool writeTextBox(const Entry &entry);
     void returnToMain();
 
     QTabWidget *m_tabs = nullptr;
     QPushButton *m_return = nullptr;
     QTimer *m_timer = nullptr;
     bool m_closeAllowed = false;
+    WriteOnLeave *m_writes = nullptr;             // writes an edited control when left
     std::vector<Entry> m_entries;                 // in table order
     QHash<const QObject *, std::size_t> m_entryOf; // control -> index into m_entries
     QHash<int, QLabel *> m_displays;              // element -> D_4W(element)

@@ -8,6 +8,7 @@
 #include "common/colors.h"
 #include "common/logging.h"
 #include "common/naming.h"
+#include "common/writeonleave.h"
 #include "link/registerimage.h"
 
 #include <QAbstractItemView>
@@ -68,6 +69,7 @@ ProgramEditor::ProgramEditor(QWidget *parent)
     setWindowTitle(QStringLiteral("工艺曲线设定"));
     setFixedSize(ui::twipsSize(kClientWidth, kClientHeight));
 
+    m_writes = new WriteOnLeave([this](QWidget *control) { return write(control); }, this);
     buildStatusGroup();
     buildOptionGroup();
     buildSegmentGroups();
@@ -159,16 +161,15 @@ void ProgramEditor::buildOptionGroup()
             combo->addItems(option->entries);
             combo->setCurrentIndex(0);
             combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 8);
-            connect(combo, &QComboBox::activated, this, [this, combo] { markEdited(combo); });
-            connect(combo->lineEdit(), &QLineEdit::textEdited, this, [this, combo] { markEdited(combo); });
-            watch(combo, {Entry::Kind::Combo, reg, option->entries});
+            m_writes->watch(combo);
+            m_entries.insert(combo, {Entry::Kind::Combo, reg, option->entries});
         } else {
             auto *text = new QLineEdit(group);
             setName(text, QStringLiteral("TextA"), kCycleCountEntry);
             text->setGeometry(controlRect);
             text->setMaxLength(kCycleCountMaxLength);
-            connect(text, &QLineEdit::textEdited, this, [this, text] { markEdited(text); });
-            watch(text, {Entry::Kind::Text, textEntryRegister(kCycleCountEntry), {}});
+            m_writes->watch(text);
+            m_entries.insert(text, {Entry::Kind::Text, textEntryRegister(kCycleCountEntry), {}});
         }
         addReadBackLabel(group, slot, twipsRect(left + 2630, top, 1200, 330));
     }
@@ -189,8 +190,8 @@ void ProgramEditor::buildSegmentGroups()
             auto *box = new SegmentBox(group);
             setName(box, QStringLiteral("TxtB"), entry);
             box->setGeometry(twipsRect(1170, top, 900, 315));
-            connect(box, &QLineEdit::textEdited, this, [this, box] { markEdited(box); });
-            watch(box, {Entry::Kind::Text, segmentEntryRegister(entry), {}});
+            m_writes->watch(box);
+            m_entries.insert(box, {Entry::Kind::Text, segmentEntryRegister(entry), {}});
             m_boxes[std::size_t(entry)] = box;
             addReadBackLabel(group, segmentEntrySlot(entry), twipsRect(2130, top, 1065, 315));
         }
@@ -240,33 +241,11 @@ draw::Canvas &ProgramEditor::canvas()
     return m_canvas ? *m_canvas : m_preview->canvas();
 }
 
-void ProgramEditor::watch(QWidget *control, Entry entry)
-{
-    m_entries.insert(control, std::move(entry));
-    control->installEventFilter(this);
-}
-
-bool ProgramEditor::eventFilter(QObject *watched, QEvent *event)
-{
-    const auto it = m_entries.constFind(watched);
-    if (it == m_entries.constEnd())
-        return QWidget::eventFilter(watched, event);
-
-    if (event->type() == QEvent::FocusOut) {
-        // Opening a combo's list or switching to another application is not
-        // leaving the control.
-        const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
-            commit(static_cast<QWidget *>(watched));
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void ProgramEditor::commit(QWidget *control)
+bool ProgramEditor::write(QWidget *control)
 {
     const auto it = m_entries.constFind(control);
-    if (it == m_entries.constEnd() || !m_edited.remove(control))
-        return;
+    if (it == m_entries.constEnd())
+        return false;
 
     std::optional<std::int32_t> value;
     if (it->kind == Entry::Kind::Combo) {
@@ -274,7 +253,7 @@ void ProgramEditor::commit(QWidget *control)
         const int number = optionNumber(it->entries, combo->currentText());
         if (number < 0) {
             qCDebug(lcProgram, "%s: text matches no entry, nothing written", qPrintable(control->objectName()));
-            return;
+            return false;
         }
         combo->setEditText(QString::number(number));
         value = entryValue(combo->currentText());
@@ -283,9 +262,10 @@ void ProgramEditor::commit(QWidget *control)
     }
     if (!value) {
         qCDebug(lcProgram, "%s: value out of range, nothing written", qPrintable(control->objectName()));
-        return;
+        return false;
     }
     writeProgramRegister(it->reg, *value);
+    return true;
 }
 
 void ProgramEditor::drawPreview()
@@ -348,8 +328,7 @@ void ProgramEditor::returnToMain()
     if (m_returning)
         return;
     // The control that has the focus loses it before the window goes.
-    if (QWidget *focused = focusWidget())
-        commit(focused);
+    m_writes->leave(focusWidget());
     m_closeAllowed = true;
     m_returning = true;
     m_timer->stop();

@@ -40,6 +40,10 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 
+namespace station {
+class WriteOnLeave;
+}
+
 namespace station::draw {
 class Canvas;
 class PictureBox;
@@ -88,7 +92,6 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     // A control that writes one register when it loses the focus.
@@ -103,9 +106,7 @@ private:
     void buildSegmentGroups();
     void buildPreview();
     QLabel *addReadBackLabel(QWidget *parent, int slot, const QRect &geometry);
-    void watch(QWidget *control, Entry entry);
-    void markEdited(QWidget *control) { m_edited.insert(control); }
-    void commit(QWidget *control);
+    bool write(QWidget *control);
     void drawPreview();
     void showVerticalLabels(const VerticalLabels &labels);
 
@@ -122,7 +123,7 @@ private:
     PreviewScale m_scale{};
 
     QHash<QObject *, Entry> m_entries;
-    QSet<QObject *> m_edited;
+    WriteOnLeave *m_writes = nullptr; // writes an edited control when it is left
 
     std::array<QLabel *, 9> m_status{};
     std::array<QLabel *, 41> m_readBack{};
