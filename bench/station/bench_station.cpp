@@ -27,11 +27,14 @@
 // The probe costs CPU itself (100 wake-ups a second). The measurement is cut
 // into 10 s blocks that run with and without the probe in turn: the CPU figure
 // comes from the blocks without it, the stall figures from the blocks with it,
-// and the difference is printed as the probe's own cost.
+// and the difference is printed as the probe's own cost. In the blocks with
+// the probe every event delivered is timed as well (eventtimer.h), which names
+// the handlers behind the longest gaps.
 //
 // Everything lives below a temporary XDG_DATA_HOME (the simulator inherits it):
 // the operator's data folder is never touched. The platform is offscreen
 // unless QT_QPA_PLATFORM says otherwise.
+#include "bench/station/eventtimer.h"
 #include "bench/station/procstat.h"
 #include "bench/station/stallprobe.h"
 
@@ -42,6 +45,7 @@
 #include "link/modbusrtu.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
+#include "record/recorder.h"
 #include "record/sampledb.h"
 
 #include <QApplication>
@@ -82,6 +86,7 @@ constexpr double kStallBudgetMs = kResponseTimeoutMs;
 constexpr double kCpuAimPercent = 2.0;
 constexpr double kMemoryAimMiB = 80.0;
 constexpr char kBenchConnection[] = "bench";
+constexpr std::size_t kSourcesShown = 8;
 
 bool waitFor(const std::function<bool()> &condition, int deadlineMs)
 {
@@ -160,6 +165,16 @@ long countAbove(const std::vector<double> &v, double ms)
     return long(std::count_if(v.begin(), v.end(), [ms](double g) { return g > ms; }));
 }
 
+// The offscreen platform cannot honour a window's size hints and says so for
+// every window shown; the rest goes to Qt's own handler.
+QtMessageHandler g_qtHandler = nullptr;
+void quietOffscreen(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (message.contains(QLatin1String("does not support propagateSizeHints")))
+        return;
+    g_qtHandler(type, context, message);
+}
+
 int fail(const char *what)
 {
     std::fprintf(stderr, "bench_station: %s\n", what);
@@ -182,7 +197,8 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    QApplication app(argc, argv);
+    g_qtHandler = qInstallMessageHandler(quietOffscreen);
+    station::bench::EventTimer app(argc, argv);
     station::useStationApplicationName();
 
     QCommandLineParser parser;
@@ -253,6 +269,9 @@ int main(int argc, char **argv)
 
     // The measurement: blocks of kBlockSeconds, probe on in the even ones.
     station::bench::StallProbe probe;
+    app.nameMembers(stationApp.poller(), sizeof(station::Poller), QStringLiteral("poll timer (Met1)"));
+    app.nameMembers(stationApp.recorder(), sizeof(station::Recorder), QStringLiteral("recorder timer (mscom)"));
+    app.nameMembers(&probe, sizeof(probe), QStringLiteral("stall probe"));
     Span withProbe, withoutProbe;
     const int blocks = seconds / kBlockSeconds;
     const int cyclesBefore = stationApp.poller()->completedCycles();
@@ -268,9 +287,11 @@ int main(int argc, char **argv)
         block.start();
         if (probing)
             probe.start();
+        app.setEnabled(probing);
         QEventLoop loop;
         QTimer::singleShot(kBlockSeconds * 1000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
         loop.exec();
+        app.setEnabled(false);
         probe.stop();
         const auto cpu1 = station::bench::cpuTime();
         Span &span = probing ? withProbe : withoutProbe;
@@ -327,6 +348,12 @@ int main(int argc, char **argv)
     std::printf("    gap median %.2f ms, p99 %.2f ms, p99.9 %.2f ms; gaps > 50 ms: %ld, > 100 ms: %ld, > %.0f ms: %ld\n",
                 quantile(gaps, 0.5), quantile(gaps, 0.99), quantile(gaps, 0.999), countAbove(gaps, 50),
                 countAbove(gaps, 100), kStallBudgetMs, countAbove(gaps, kStallBudgetMs));
+    std::printf("    longest stretches without a nested event, by handler (blocks with the probe):\n");
+    const auto sources = app.sources();
+    for (std::size_t i = 0; i < std::min<std::size_t>(kSourcesShown, sources.size()); ++i)
+        std::printf("      %-44s %7lld events  longest %7.2f ms  %7.3f ms a second\n",
+                    qPrintable(sources[i].name), sources[i].events, sources[i].longestMs,
+                    sources[i].totalMs / probe.probedSeconds());
     if (simBefore && simAfter && simMem)
         std::printf("  simulator process (not the station): CPU %.3f %%, VmHWM %.1f MiB\n",
                     100.0 * CpuTime{simAfter->ticks - simBefore->ticks}.seconds() / wallS,
