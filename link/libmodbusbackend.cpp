@@ -76,6 +76,32 @@ void drainLine(modbus_t *ctx, std::chrono::milliseconds quiet, std::chrono::mill
 #endif
 }
 
+// Reads and drops what is waiting on the line without blocking; true when
+// something was there.
+bool discardPending(modbus_t *ctx)
+{
+#ifdef Q_OS_WIN
+    modbus_flush(ctx);
+    return false;
+#else
+    const int fd = modbus_get_socket(ctx);
+    bool any = false;
+    unsigned char scratch[256];
+    for (;;) {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(fd, &set);
+        timeval tv{0, 0};
+        if (fd < 0 || ::select(fd + 1, &set, nullptr, nullptr, &tv) <= 0)
+            break;
+        if (::read(fd, scratch, sizeof scratch) <= 0)
+            break;
+        any = true;
+    }
+    return any;
+#endif
+}
+
 } // namespace
 
 int baudRate(std::int32_t baudCode)
@@ -190,7 +216,7 @@ bool LibmodbusBackend::isConnected(std::int32_t port) const
     return it != m_ports.end() && it->second.ctx;
 }
 
-modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station)
+modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station, bool waitForQuiet)
 {
     auto it = m_ports.find(port);
     if (it == m_ports.end())
@@ -201,6 +227,21 @@ modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station)
         // (the port keeps the path it was opened with).
         if (!connect(p))
             return nullptr;
+    }
+    if (p.outOfStep) {
+        const auto quiet = responseTimeout(p.baudCode);
+        for (;;) {
+            if (discardPending(p.ctx))
+                p.lastNoise = std::chrono::steady_clock::now();
+            const auto left = p.lastNoise + quiet - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero())
+                break;
+            if (!waitForQuiet)
+                return nullptr;
+            drainLine(p.ctx, std::chrono::duration_cast<std::chrono::milliseconds>(left) + std::chrono::milliseconds(1), quiet);
+            p.lastNoise = std::chrono::steady_clock::now() - quiet; // drained until quiet (or the bound)
+        }
+        p.outOfStep = false;
     }
     if (modbus_set_slave(p.ctx, station) != 0)
         return nullptr;
@@ -230,9 +271,12 @@ void LibmodbusBackend::afterFailure(std::int32_t port, const char *what)
     // A reply that did not fit (wrong length, bad CRC, another function, late) may
     // be followed by more bytes of it or by replies to earlier requests: wait for
     // the line to fall quiet, bounded by one response time-out.
-    if (error == EMBBADDATA || error == EMBBADCRC || error == EMBBADSLAVE || error == ETIMEDOUT)
+    if (error == EMBBADDATA || error == EMBBADCRC || error == EMBBADSLAVE || error == ETIMEDOUT) {
         drainLine(p.ctx, std::max(std::chrono::milliseconds(5), byteTimeout(p.baudCode) / 2),
                   responseTimeout(p.baudCode));
+        p.outOfStep = true;
+        p.lastNoise = std::chrono::steady_clock::now();
+    }
 }
 
 std::int32_t LibmodbusBackend::readRegisters(bool input, std::int32_t port, std::int32_t station,
@@ -303,7 +347,7 @@ std::int32_t LibmodbusBackend::writeRegister(std::int32_t port, std::int32_t sta
 {
     if (reg < 0 || reg > 0xFFFF)
         return kWriteFailed;
-    modbus_t *ctx = ready(port, station);
+    modbus_t *ctx = ready(port, station, true);
     if (!ctx)
         return kWriteFailed;
     // The register holds 16 bits: a negative value goes as its two's complement word.

@@ -18,6 +18,15 @@
 // names another device (a USB adapter pulled and plugged back, a simulator that
 // made a new pseudo-terminal), the port is closed and the next call reopens the
 // same path. The path is chosen once, when the port is opened.
+//
+// Staying in step. After a time-out or a reply that did not fit, a late reply
+// may still be on its way: a slow controller answers request N while the station
+// already waits for N + 1, and a reply of the same shape would land in the wrong
+// registers. So after such a failure the port is out of step: no request goes out
+// until the line has been quiet for one response time-out. Reads in that window
+// fail at once without sending (the poller's cycle then costs one time-out, not
+// nine); a write waits for the quiet, at most one time-out, so what the operator
+// wrote is not lost.
 #pragma once
 
 #include "link/backend.h"
@@ -64,10 +73,16 @@ private:
         QString path;
         modbus_t *ctx = nullptr;
         unsigned long long device = 0; // st_rdev of the device opened
+        // After a failed exchange the line may still carry a late reply; no
+        // request goes out until it has been quiet for one response time-out.
+        bool outOfStep = false;
+        std::chrono::steady_clock::time_point lastNoise{};
     };
 
     LibmodbusBackend() = default;
-    modbus_t *ready(std::int32_t port, std::int32_t station);
+    // waitForQuiet: a write waits (at most one response time-out) for an out
+    // of step line to fall quiet; a read fails at once instead.
+    modbus_t *ready(std::int32_t port, std::int32_t station, bool waitForQuiet = false);
     bool connect(Port &p);
     void disconnect(Port &p);
     void afterFailure(std::int32_t port, const char *what);

@@ -159,11 +159,16 @@ private slots:
         QCOMPARE(registerImage().discreteBits, good.discreteBits);
         QCOMPARE(Set_4X_D1(1, 1, 2, 55), link::kWriteFailed);
 
-        // The line recovers by itself: within a few cycles (a slow controller may
-        // still answer requests it was sent before) the image follows again.
+        // The line recovers by itself: once it has been quiet for a time-out (a
+        // slow controller may still answer requests it was sent before) the image
+        // follows again.
         m_sim->setFault(Fault::None);
-        for (int cycle = 0; cycle < 5 && registerImage().inputWords[0] != 4321; ++cycle)
+        QElapsedTimer recovery;
+        recovery.start();
+        while (registerImage().inputWords[0] != 4321 && recovery.elapsed() < 3000) {
             poller.runCycle();
+            QTest::qWait(20);
+        }
         poller.runCycle();
         QCOMPARE(registerImage().inputWords[0], 4321);
         verifyImageEqualsSimulator();
