@@ -217,6 +217,16 @@ bool Connection::open()
 
 void Connection::close()
 {
+    if (m_db.isOpen() && m_identity.valid && !(identityOf(m_path) == m_identity)) {
+        // The file was deleted or replaced under this connection. Its -wal still
+        // stands beside the path: empty it into the old file through our own
+        // handles now, or a connection to the next file at this path would take
+        // it for that file's own, replay foreign pages into it, and the old
+        // file would lose the rows still in its WAL.
+        QSqlQuery checkpoint(m_db);
+        if (!checkpoint.exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")))
+            qCInfo(lcRecord) << m_name << "checkpoint of the replaced file failed:" << checkpoint.lastError().text();
+    }
     if (m_db.isOpen())
         m_db.close();
     m_identity = Identity();
