@@ -269,11 +269,10 @@ void LibmodbusBackend::afterFailure(std::int32_t port, const char *what)
         return;
     }
     // A reply that did not fit (wrong length, bad CRC, another function, late) may
-    // be followed by more bytes of it or by replies to earlier requests: wait for
-    // the line to fall quiet, bounded by one response time-out.
+    // be followed by more bytes of it or by replies to earlier requests: the port
+    // is out of step until the line has been quiet for a time-out. Nothing blocks
+    // here; the next calls find out whether the line has fallen quiet.
     if (error == EMBBADDATA || error == EMBBADCRC || error == EMBBADSLAVE || error == ETIMEDOUT) {
-        drainLine(p.ctx, std::max(std::chrono::milliseconds(5), byteTimeout(p.baudCode) / 2),
-                  responseTimeout(p.baudCode));
         p.outOfStep = true;
         p.lastNoise = std::chrono::steady_clock::now();
     }
