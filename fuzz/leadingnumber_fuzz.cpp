@@ -64,7 +64,7 @@ int digitValue(char16_t c, int radix)
 struct Reading {
     double value = 0;
     // Where the implementation is known to part from the rule (fuzz/README.md):
-    bool radixBeyond64Bits = false;   // more &H/&O digits than 64 bits hold
+    bool radixBeyond64Bits = false;   // &H/&O digits beyond 64 bits, or more than 23
     bool longExponent = false;        // more exponent digits than the scanner keeps
 };
 
@@ -76,22 +76,23 @@ Reading radixReading(const std::u16string &s, int radix)
     const int bitsPerDigit = radix == 16 ? 4 : 3;
     unsigned long long exact = 0;
     double approx = 0;
+    bool wrapped = false;
     int digits = 0;
     for (std::size_t i = 2; i < s.size(); ++i) {
         const int d = digitValue(s[i], radix);
         if (d < 0)
             break;
         if (exact > (std::numeric_limits<unsigned long long>::max() - unsigned(d)) / unsigned(radix))
-            r.radixBeyond64Bits = true;
+            wrapped = true;
         exact = exact * unsigned(radix) + unsigned(d);
         approx = approx * radix + d;
         ++digits;
     }
-    if (digits > 22)
-        r.radixBeyond64Bits = true; // the scanner stops after 23 digits
+    // The scanner wraps beyond 64 bits and stops after 23 digits.
+    r.radixBeyond64Bits = wrapped || digits > 22;
     if (digits == 0)
         r.value = 0;
-    else if (r.radixBeyond64Bits)
+    else if (wrapped)
         r.value = approx;
     else if (digits * bitsPerDigit <= 16)
         r.value = double(std::int16_t(std::uint16_t(exact)));

@@ -29,7 +29,9 @@
 //  - a failed read leaves the buffer untouched; a good one fills exactly its
 //    slots, registers within the 16-bit signed range, point bytes 0..255;
 //  - when the arguments and the port allow an exchange, the request on the
-//    line is exactly the Modbus RTU frame of the call; otherwise nothing is sent;
+//    line is exactly the Modbus RTU frame of the call; otherwise nothing is sent
+//    (nor for a read within one response time-out of a failed exchange, which
+//    the link may hold back until the line is quiet; it then fails);
 //  - when the reply was written in time (station 1..247): a read succeeds
 //    exactly when the reply starts with the well-formed answer, and then
 //    returns its values; a write succeeds on the echo of its request, and
@@ -138,6 +140,7 @@ struct Served {
     std::vector<std::uint8_t> request;
     bool replied = false;
     Clock::duration delay{}; // from the request's last byte to the reply's last byte
+    Clock::time_point lastByte{};
 };
 
 // The controller's side of one exchange: wait for a whole request (or for the
@@ -172,7 +175,8 @@ void serve(const std::vector<std::uint8_t> &reply, bool split, const std::atomic
             return;
     }
     out.replied = true;
-    out.delay = Clock::now() - seen;
+    out.lastByte = Clock::now();
+    out.delay = out.lastByte - seen;
 }
 
 // What the harness knows of port 1.
@@ -180,6 +184,17 @@ struct PortModel {
     enum State { Open, Unusable, Closed } state = Open; // Unusable: opened with a bad code
     std::int32_t baudCode = kBaudCode;
     std::int32_t parityCode = kParityCode;
+    // After a failed exchange the link may hold back reads until the line has
+    // been quiet for one response time-out ("out of step",
+    // link/libmodbusbackend.h); a read in that window may fail without sending.
+    bool mayBeOutOfStep = false;
+    Clock::time_point lastNoise{};
+
+    bool readsMayBeHeldBack(Clock::time_point at) const
+    {
+        constexpr auto kSlack = 30ms; // scheduling on a loaded machine
+        return mayBeOutOfStep && at < lastNoise + responseTimeout(baudCode) + kSlack;
+    }
 } g_model;
 
 struct Exchange {
@@ -253,6 +268,7 @@ void run(const Exchange &e)
                                                  : true;
     const bool exchanges = (isRead || e.op == Op::Write) && argumentsOk && e.port == kPort
                            && g_model.state == PortModel::Open && e.station >= 0 && e.station <= 247;
+    const bool mayBeHeldBack = exchanges && isRead && g_model.readsMayBeHeldBack(Clock::now());
 
     drainMaster();
     std::atomic<bool> callDone{false};
@@ -269,9 +285,15 @@ void run(const Exchange &e)
     case Op::Open: result = OpenPort_Modbus(kPort, e.baudCode, e.parityCode); break;
     case Op::Close: result = ClosePort_Modbus(e.port); break;
     }
-    const auto elapsed = Clock::now() - start;
+    const auto returned = Clock::now();
+    const auto elapsed = returned - start;
     callDone = true;
     line.join();
+    if (exchanges && !served.request.empty()) {
+        // The link sent: it was in step. A failure may put it out of step.
+        g_model.mayBeOutOfStep = result != kOk;
+        g_model.lastNoise = std::max(returned, served.lastByte);
+    }
     auto why = [&](const char *what) { return describe(e, result, served, QLatin1String(what)); };
 
     FUZZ_REQUIRE(elapsed < kCallBound, why("the call blocked too long"));
@@ -287,8 +309,10 @@ void run(const Exchange &e)
     }
     if (e.op == Op::Close) {
         FUZZ_REQUIRE(result == kOk, why("wrong close result"));
-        if (e.port == kPort)
+        if (e.port == kPort) {
             g_model.state = PortModel::Closed;
+            g_model.mayBeOutOfStep = false; // the port's state goes with it
+        }
         FUZZ_REQUIRE(served.request.empty(), why("closing sent bytes"));
         return;
     }
@@ -309,6 +333,10 @@ void run(const Exchange &e)
     if (!exchanges) {
         FUZZ_REQUIRE(result == failed, why("an impossible call did not fail"));
         FUZZ_REQUIRE(served.request.empty(), why("bytes sent for an impossible call"));
+        return;
+    }
+    if (served.request.empty() && mayBeHeldBack) {
+        FUZZ_REQUIRE(result == failed, why("a read held back did not fail"));
         return;
     }
 
@@ -400,7 +428,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         run(exchangeFrom(in));
     if (g_model.state != PortModel::Open || g_model.baudCode != kBaudCode || g_model.parityCode != kParityCode) {
         OpenPort_Modbus(kPort, kBaudCode, kParityCode);
+        // Reopening keeps the port's entry, and with it whether it is in step.
+        const PortModel before = g_model;
         g_model = PortModel{};
+        g_model.mayBeOutOfStep = before.mayBeOutOfStep;
+        g_model.lastNoise = before.lastNoise;
     }
     return 0;
 }
