@@ -7,8 +7,8 @@
 #include "common/datadir.h"
 #include "link/registerimage.h"
 #include "tests/record/dbprobe.h"
-#include "tests/record/faultvfs.h"
 #include "tests/record/manualclock.h"
+#include "tests/support/sqlitefaults.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
@@ -90,13 +90,13 @@ private:
 private slots:
     void initTestCase()
     {
-        test::installFaultVfs();
+        test::installSqliteFaults();
     }
 
     void init()
     {
         removeFiles();
-        test::fileFaults() = test::FileFaults{};
+        test::sqliteFaults() = test::SqliteFaults{};
         sampleFlags() = SampleFlags{true, false};
         registerImage().liveSample = {};
         m_path = sampledb::defaultPath();
@@ -104,7 +104,7 @@ private slots:
 
     void cleanup()
     {
-        test::fileFaults() = test::FileFaults{};
+        test::sqliteFaults() = test::SqliteFaults{};
         removeFiles();
     }
 
@@ -141,7 +141,7 @@ private slots:
         case Fault::ReadOnly:
             QVERIFY(test::writeDatabase(m_path, 3));
             QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-            test::fileFaults().readOnly = true;  // mode bits do not stop root
+            test::sqliteFaults().readOnly = true;  // mode bits do not stop root
             break;
         case Fault::Garbage: {
             QFile f(m_path);
@@ -171,7 +171,7 @@ private slots:
                 QVERIFY(locker->exec("BEGIN IMMEDIATE"));
                 QVERIFY(locker->exec("UPDATE sl_void SET sl_spare=sl_spare"));
             } else {
-                test::fileFaults().diskFull = true;
+                test::sqliteFaults().diskFull = true;
             }
         }
 
@@ -213,7 +213,7 @@ private slots:
             QVERIFY(QFile::remove(QDir(dir).filePath("blocked")));
             break;
         case Fault::ReadOnly:
-            test::fileFaults().readOnly = false;
+            test::sqliteFaults().readOnly = false;
             QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner));
             break;
         case Fault::Garbage:
@@ -226,7 +226,7 @@ private slots:
             locker.reset();
             break;
         case Fault::DiskFull:
-            test::fileFaults().diskFull = false;
+            test::sqliteFaults().diskFull = false;
             break;
         }
         registerImage().liveSample = {11, 12, 13, 14, 15, 16, 17, 18, 19, 20};

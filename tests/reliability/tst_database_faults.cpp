@@ -28,9 +28,9 @@
 
 #include "sim/simulator.h"
 
-#include "tests/reliability/faultfs.h"
 #include "tests/reliability/guiprobe.h"
 #include "tests/reliability/recordcheck.h"
+#include "tests/support/sqlitefaults.h"
 #include "tests/support/testenv.h"
 
 #include <QDir>
@@ -138,7 +138,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(QDir().mkpath(dataDir()));
-        reliability::installFaultLayer(dataDir());
+        test::installSqliteFaults(dataDir());
         m_path = sampledb::defaultPath();
     }
 
@@ -211,7 +211,7 @@ private slots:
             Measured m;
             m.name = QLatin1String(name);
             probe.resetLongest();
-            const int refusedBefore = reliability::refusedWrites();
+            const int refusedBefore = test::refusedWrites();
             const std::optional<qint64> pointerBefore = storedPointer(m_path);
             QVERIFY(pointerBefore);
             const QByteArray junk = garbage(64 * 1024);
@@ -225,7 +225,7 @@ private slots:
                 break;
             case Fault::ReadOnly:
                 QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
-                reliability::diskFaults().readOnly = true;
+                test::sqliteFaults().readOnly = true;
                 break;
             case Fault::Garbage: {
                 // The good file is kept aside under another name (the same
@@ -240,7 +240,7 @@ private slots:
                 break;
             }
             case Fault::DiskFull:
-                reliability::diskFaults().diskFull = true;
+                test::sqliteFaults().diskFull = true;
                 break;
             }
 
@@ -249,7 +249,7 @@ private slots:
             reliability::holdFor(kFaultMs);
             m.faultSeconds = reliability::clockSecondNow() - faultStart;
             m.chartAppendsInFault = appends - appendsBefore;
-            m.refused = reliability::refusedWrites() - refusedBefore;
+            m.refused = test::refusedWrites() - refusedBefore;
             QVERIFY2(std::abs(m.chartAppendsInFault - m.faultSeconds) <= 1,
                      qPrintable(QStringLiteral("%1: %2 chart samples in %3 s").arg(m.name).arg(m.chartAppendsInFault).arg(m.faultSeconds)));
 
@@ -283,14 +283,14 @@ private slots:
             case Fault::Deleted:
                 break;
             case Fault::ReadOnly:
-                reliability::diskFaults().readOnly = false;
+                test::sqliteFaults().readOnly = false;
                 QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner));
                 break;
             case Fault::Garbage:
                 QCOMPARE(std::rename(qPrintable(saved), qPrintable(m_path)), 0);
                 break;
             case Fault::DiskFull:
-                reliability::diskFaults().diskFull = false;
+                test::sqliteFaults().diskFull = false;
                 break;
             }
             const std::optional<qint64> pointerUsable = storedPointer(m_path);

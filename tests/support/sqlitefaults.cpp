@@ -1,4 +1,4 @@
-#include "tests/reliability/faultfs.h"
+#include "tests/support/sqlitefaults.h"
 
 #include <QDir>
 #include <QFile>
@@ -7,16 +7,18 @@
 
 #include <cstring>
 
-namespace station::reliability {
+namespace station::test {
 
 namespace {
 
 sqlite3_vfs *g_unix = nullptr;
 sqlite3_vfs g_vfs;
 sqlite3_io_methods g_io;
-DiskFaults g_faults;
-QByteArray g_folder;
+SqliteFaults g_faults;
+QByteArray g_folder;  // with a trailing '/'; empty: every file is in scope
 int g_refused = 0;
+QByteArray g_watched;
+int g_opens = 0;
 
 // Our file object, with the unix layer's own file right behind it.
 struct FaultFile {
@@ -34,15 +36,32 @@ sqlite3_file *realOf(sqlite3_file *f)
     return faultOf(f)->real;
 }
 
+// SQLite hands the layer absolute names with symbolic links resolved.
+QByteArray fileSystemName(const QString &path)
+{
+    const QFileInfo info(path);
+    const QString canonical = info.canonicalFilePath();
+    return QFile::encodeName(QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical));
+}
+
 bool inScope(const char *name)
 {
-    return name && !g_folder.isEmpty() && std::strncmp(name, g_folder.constData(), size_t(g_folder.size())) == 0;
+    if (g_folder.isEmpty())
+        return true;
+    return name && std::strncmp(name, g_folder.constData(), size_t(g_folder.size())) == 0;
 }
 
 int refuse(int code)
 {
     ++g_refused;
     return code;
+}
+
+// Whether writing up to end would make the file longer (or its size is unknown).
+bool grows(sqlite3_file *f, sqlite3_int64 end)
+{
+    sqlite3_int64 size = 0;
+    return realOf(f)->pMethods->xFileSize(realOf(f), &size) != SQLITE_OK || end > size;
 }
 
 int xClose(sqlite3_file *f)
@@ -58,11 +77,8 @@ int xWrite(sqlite3_file *f, const void *buf, int amount, sqlite3_int64 offset)
     if (faultOf(f)->inScope) {
         if (g_faults.readOnly)
             return refuse(SQLITE_IOERR_WRITE);
-        if (g_faults.diskFull) {
-            sqlite3_int64 size = 0;
-            if (realOf(f)->pMethods->xFileSize(realOf(f), &size) != SQLITE_OK || offset + amount > size)
-                return refuse(SQLITE_FULL);
-        }
+        if (g_faults.diskFull && grows(f, offset + amount))
+            return refuse(SQLITE_FULL);
     }
     return realOf(f)->pMethods->xWrite(realOf(f), buf, amount, offset);
 }
@@ -140,9 +156,13 @@ int xOpen(sqlite3_vfs *, sqlite3_filename name, sqlite3_file *f, int flags, int 
     file->base.pMethods = nullptr;
     file->real = reinterpret_cast<sqlite3_file *>(file + 1);
     file->inScope = inScope(name);
+    if ((flags & SQLITE_OPEN_MAIN_DB) && name && !g_watched.isEmpty() && g_watched == name)
+        ++g_opens;
     if (file->inScope && g_faults.readOnly && (flags & SQLITE_OPEN_READWRITE)) {
+        // A nameless temporary file is always a new one.
         int exists = 0;
-        g_unix->xAccess(g_unix, name, SQLITE_ACCESS_EXISTS, &exists);
+        if (name)
+            g_unix->xAccess(g_unix, name, SQLITE_ACCESS_EXISTS, &exists);
         if (!exists)
             return refuse(SQLITE_CANTOPEN);
         flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
@@ -206,13 +226,9 @@ int xCurrentTimeInt64(sqlite3_vfs *, sqlite3_int64 *out)
 
 } // namespace
 
-void installFaultLayer(const QString &folder)
+void installSqliteFaults(const QString &folder)
 {
-    // SQLite hands the layer absolute, canonical names.
-    const QString canonical = QFileInfo(folder).canonicalFilePath();
-    g_folder = QFile::encodeName(QDir::cleanPath(canonical.isEmpty() ? QFileInfo(folder).absoluteFilePath()
-                                                                    : canonical)
-                                 + QLatin1Char('/'));
+    g_folder = folder.isEmpty() ? QByteArray() : fileSystemName(folder) + '/';
     if (g_unix)
         return;
     g_unix = sqlite3_vfs_find("unix");
@@ -243,7 +259,7 @@ void installFaultLayer(const QString &folder)
     g_vfs.iVersion = 2;
     g_vfs.szOsFile = int(sizeof(FaultFile)) + g_unix->szOsFile;
     g_vfs.mxPathname = g_unix->mxPathname;
-    g_vfs.zName = "station-reliability";
+    g_vfs.zName = "station-faults";
     g_vfs.xOpen = xOpen;
     g_vfs.xDelete = xDelete;
     g_vfs.xAccess = xAccess;
@@ -260,7 +276,7 @@ void installFaultLayer(const QString &folder)
     sqlite3_vfs_register(&g_vfs, 1);
 }
 
-DiskFaults &diskFaults()
+SqliteFaults &sqliteFaults()
 {
     return g_faults;
 }
@@ -270,4 +286,15 @@ int refusedWrites()
     return g_refused;
 }
 
-} // namespace station::reliability
+void watchOpens(const QString &path)
+{
+    g_watched = fileSystemName(path);
+    g_opens = 0;
+}
+
+int watchedOpens()
+{
+    return g_opens;
+}
+
+} // namespace station::test
