@@ -75,9 +75,12 @@ constexpr int kExchanges = 4;
 constexpr std::size_t kRequestBytes = 8; // every request here: 6 bytes + CRC
 constexpr auto kCallBound = 3s;
 // A reply written later than this after the request may have missed the
-// response time-out (126 ms at 19200 baud) on a loaded machine; such an
-// exchange is held to the weak properties only.
+// response time-out (126 ms at 19200 baud) on a loaded machine, and a split
+// reply whose second part came later than kInTimeGap after the first may have
+// missed the byte time-out (20 ms); such an exchange is held to the weak
+// properties only.
 constexpr auto kInTime = 40ms;
+constexpr auto kInTimeGap = 12ms;
 constexpr std::int32_t kSentinel = 0x5A5A5A5A;
 
 enum class Op { InputRegisters, HoldingRegisters, DiscreteInputs, Coils, Write, Open, Close };
@@ -140,6 +143,7 @@ struct Served {
     std::vector<std::uint8_t> request;
     bool replied = false;
     Clock::duration delay{}; // from the request's last byte to the reply's last byte
+    Clock::duration gap{};   // between the two parts of a split reply
     Clock::time_point lastByte{};
 };
 
@@ -169,10 +173,12 @@ void serve(const std::vector<std::uint8_t> &reply, bool split, const std::atomic
     if (first > 0 && ::write(g_line.master, reply.data(), first) != ssize_t(first))
         return;
     if (first < reply.size()) {
+        const auto firstWritten = Clock::now();
         std::this_thread::sleep_for(3ms);
         const std::size_t rest = reply.size() - first;
         if (::write(g_line.master, reply.data() + first, rest) != ssize_t(rest))
             return;
+        out.gap = Clock::now() - firstWritten;
     }
     out.replied = true;
     out.lastByte = Clock::now();
@@ -187,13 +193,16 @@ struct PortModel {
     // After a failed exchange the link may hold back reads until the line has
     // been quiet for one response time-out ("out of step",
     // link/libmodbusbackend.h); a read in that window may fail without sending.
+    // Bytes of a failed exchange's reply that the link did not read wait on
+    // the line; the next call finds them and starts the quiet time again.
     bool mayBeOutOfStep = false;
+    bool leftovers = false;
     Clock::time_point lastNoise{};
 
     bool readsMayBeHeldBack(Clock::time_point at) const
     {
         constexpr auto kSlack = 30ms; // scheduling on a loaded machine
-        return mayBeOutOfStep && at < lastNoise + responseTimeout(baudCode) + kSlack;
+        return mayBeOutOfStep && (leftovers || at < lastNoise + responseTimeout(baudCode) + kSlack);
     }
 } g_model;
 
@@ -292,7 +301,11 @@ void run(const Exchange &e)
     if (exchanges && !served.request.empty()) {
         // The link sent: it was in step. A failure may put it out of step.
         g_model.mayBeOutOfStep = result != kOk;
+        g_model.leftovers = g_model.mayBeOutOfStep && served.replied && !e.reply.empty();
         g_model.lastNoise = std::max(returned, served.lastByte);
+    } else if (mayBeHeldBack) {
+        g_model.leftovers = false; // read and dropped, if there were any
+        g_model.lastNoise = returned;
     }
     auto why = [&](const char *what) { return describe(e, result, served, QLatin1String(what)); };
 
@@ -311,7 +324,7 @@ void run(const Exchange &e)
         FUZZ_REQUIRE(result == kOk, why("wrong close result"));
         if (e.port == kPort) {
             g_model.state = PortModel::Closed;
-            g_model.mayBeOutOfStep = false; // the port's state goes with it
+            g_model.mayBeOutOfStep = g_model.leftovers = false; // the port's state goes with it
         }
         FUZZ_REQUIRE(served.request.empty(), why("closing sent bytes"));
         return;
@@ -351,7 +364,7 @@ void run(const Exchange &e)
         frame({e.station, fn, (e.first >> 8) & 0xFF, e.first & 0xFF, word >> 8, word & 0xFF});
     FUZZ_REQUIRE(served.request == request, why("the request is not the call's frame"));
 
-    if (e.station == 0 || !served.replied || served.delay > kInTime)
+    if (e.station == 0 || !served.replied || served.delay > kInTime || served.gap > kInTimeGap)
         return; // broadcast, or a reply that may have come late: weak properties only
 
     const std::vector<std::uint8_t> &reply = e.reply;
@@ -432,6 +445,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         const PortModel before = g_model;
         g_model = PortModel{};
         g_model.mayBeOutOfStep = before.mayBeOutOfStep;
+        g_model.leftovers = before.leftovers;
         g_model.lastNoise = before.lastNoise;
     }
     return 0;
