@@ -1,7 +1,9 @@
 #include "common/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <string>
 
@@ -29,6 +31,8 @@ std::u16string compact(QStringView text)
 double radixInteger(const std::u16string &s, std::size_t pos, int radix)
 {
     std::uint64_t value = 0;
+    double wide = 0;     // the same digits, for a value beyond 64 bits
+    bool beyond = false; // value wrapped
     int digits = 0;
     for (; pos < s.size(); ++pos) {
         const char16_t c = s[pos];
@@ -41,18 +45,49 @@ double radixInteger(const std::u16string &s, std::size_t pos, int radix)
             d = c - u'A' + 10;
         if (d < 0 || d >= radix)
             break;
+        if (value > (std::numeric_limits<std::uint64_t>::max() - std::uint64_t(d)) / std::uint64_t(radix))
+            beyond = true;
         value = value * std::uint64_t(radix) + std::uint64_t(d);
-        if (++digits > 22)
-            break;
+        wide = wide * radix + d;
+        ++digits;
     }
     if (digits == 0)
         return 0;
+    if (beyond)
+        return wide;
     const int bits = (radix == 16) ? digits * 4 : digits * 3;
     if (bits <= 16 && value <= 0xFFFF)
         return double(std::int16_t(std::uint16_t(value)));
     if (value <= 0xFFFFFFFFull)
         return double(std::int32_t(std::uint32_t(value)));
     return double(value);
+}
+
+// Power of ten of the first significant digit of a scanned number ("123" 2,
+// "0.05" -2, "1e-400" -400, "0.01e3" 1); the number has a non-zero digit.
+long decimalMagnitude(const std::string &ascii)
+{
+    const std::size_t e = std::min(ascii.find('e'), ascii.size());
+    long exponent = e < ascii.size() ? std::strtol(ascii.c_str() + e + 1, nullptr, 10) : 0;
+    long before = 0;   // digits left of the point from the first significant one
+    long zeros = 0;    // zeros right of the point before the first significant digit
+    bool point = false, significant = false;
+    for (std::size_t i = 0; i < e; ++i) {
+        const char c = ascii[i];
+        if (c == '.')
+            point = true;
+        else if (c >= '1' && c <= '9')
+            significant = true;
+        if (c < '0' || c > '9')
+            continue;
+        if (!point && significant)
+            ++before;
+        else if (point && !significant)
+            ++zeros;
+        if (point && significant)
+            break;
+    }
+    return exponent + (before > 0 ? before - 1 : -zeros - 1);
 }
 
 } // namespace
@@ -92,13 +127,17 @@ double leadingNumber(QStringView text)
         std::string exponent = "e";
         if (j < s.size() && (s[j] == u'+' || s[j] == u'-'))
             exponent.push_back(char(s[j++]));
+        // Every digit counts, leading zeros included ("1E00000001" is 10); past
+        // eight digits the value is out of range whatever the mantissa, so the
+        // exponent stops growing there.
+        long value = 0;
         bool digits = false;
-        while (j < s.size() && s[j] >= u'0' && s[j] <= u'9' && exponent.size() < 8) {
-            exponent.push_back(char(s[j++]));
+        for (; j < s.size() && s[j] >= u'0' && s[j] <= u'9'; ++j) {
+            value = std::min(value * 10 + long(s[j] - u'0'), 99999999L);
             digits = true;
         }
         if (digits)
-            ascii += exponent;
+            ascii += exponent + std::to_string(value);
     }
     double value = 0;
     const char *first = ascii.data();
@@ -106,9 +145,15 @@ double leadingNumber(QStringView text)
         ++first;
     const auto [ptr, ec] = std::from_chars(first, ascii.data() + ascii.size(), value);
     (void)ptr;
-    if (ec == std::errc::result_out_of_range)
-        return ascii.front() == '-' ? -std::numeric_limits<double>::infinity()
-                                    : std::numeric_limits<double>::infinity();
+    if (ec == std::errc::result_out_of_range) {
+        // from_chars reports overflow and underflow alike; the power of ten of
+        // the first significant digit tells them apart ("1e400" reads
+        // infinity, "1e-400" reads 0).
+        const bool negative = ascii.front() == '-';
+        if (decimalMagnitude(ascii) < 0)
+            return negative ? -0.0 : 0.0;
+        return negative ? -std::numeric_limits<double>::infinity() : std::numeric_limits<double>::infinity();
+    }
     return ec == std::errc() ? value : 0;
 }
 
@@ -152,6 +197,12 @@ QString numberText(double value)
         return QStringLiteral("0");
     // Seven significant digits, written out in fixed notation.
     const int exponent = int(std::floor(std::log10(std::fabs(value))));
+    if (exponent > 6 && value != std::trunc(value)) {
+        // A fraction with eight or more integer digits: seven significant
+        // ones, the rest zeros (12345678.5 -> "12345680").
+        const double unit = std::pow(10.0, exponent - 6);
+        return QString::number(std::round(value / unit) * unit, 'f', 0);
+    }
     const int decimals = std::max(0, 6 - exponent);
     QString text = QString::number(value, 'f', decimals);
     if (text.contains(u'.')) {
