@@ -10,6 +10,7 @@
 #include "tests/record/manualclock.h"
 #include "tests/support/sqlitefaults.h"
 #include "tests/support/testenv.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -31,25 +32,6 @@ const QDate kDay(2024, 7, 1);
 double fractionOf(const QTime &t)
 {
     return (t.hour() * 3600 + t.minute() * 60 + t.second()) / 86400.0;
-}
-
-QByteArray garbage(int size)
-{
-    QByteArray bytes(size, '\0');
-    quint32 x = 0x9E3779B9;
-    for (char &c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = char(x & 0xff);
-    }
-    return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 } // namespace
@@ -126,7 +108,7 @@ private slots:
         const QString dir = dataDir();
         if (fault == Fault::ParentIsFile)
             m_path = QDir(dir).filePath("blocked/Rdatabj.db");
-        const QByteArray junk = garbage(8192);
+        const QByteArray junk = test::garbageBytes(8192);
 
         // Faults that are there before the recorder starts.
         switch (fault) {
@@ -191,7 +173,7 @@ private slots:
             QVERIFY(!QFileInfo::exists(m_path));
             break;
         case Fault::Garbage:
-            QCOMPARE(readFile(m_path), junk);
+            QCOMPARE(test::readFileBytes(m_path), junk);
             break;
         case Fault::ReadOnly:
         case Fault::Locked:

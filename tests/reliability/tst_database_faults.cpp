@@ -32,6 +32,7 @@
 #include "tests/reliability/recordcheck.h"
 #include "tests/support/sqlitefaults.h"
 #include "tests/support/testenv.h"
+#include "tests/support/testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -85,25 +86,6 @@ int sampleOf(const reliability::RecordedRow &row)
         if (v[size_t(i)] != sequenceInput(int(n), i))
             return -1;
     return int(n);
-}
-
-QByteArray garbage(int size)
-{
-    QByteArray bytes(size, '\0');
-    quint32 x = 0x2545F491;
-    for (char &c : bytes) {
-        x ^= x << 13;
-        x ^= x >> 17;
-        x ^= x << 5;
-        c = char(x & 0xff);
-    }
-    return bytes;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 enum class Fault { Deleted, ReadOnly, Garbage, DiskFull };
@@ -214,7 +196,7 @@ private slots:
             const int refusedBefore = test::refusedWrites();
             const std::optional<qint64> pointerBefore = storedPointer(m_path);
             QVERIFY(pointerBefore);
-            const QByteArray junk = garbage(64 * 1024);
+            const QByteArray junk = test::garbageBytes(64 * 1024, 0x2545F491);
             const QString saved = m_path + QStringLiteral(".saved");
 
             // The fault.
@@ -273,7 +255,7 @@ private slots:
             case Fault::Garbage:
                 // The junk is never written into, and the good file kept aside
                 // still holds every row stored before the fault.
-                QCOMPARE(readFile(m_path), junk);
+                QCOMPARE(test::readFileBytes(m_path), junk);
                 QCOMPARE(storedPointer(saved), pointerBefore);
                 break;
             }
