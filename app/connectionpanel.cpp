@@ -2,6 +2,7 @@
 
 #include "common/naming.h"
 #include "common/numbers.h"
+#include "link/linkstate.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -90,10 +91,44 @@ ConnectionPanel::ConnectionPanel(QWidget *parent)
     layout->addWidget(addressGroup, 0, 1);
     layout->addWidget(baudGroup, 1, 0);
     layout->addWidget(parityGroup, 1, 1);
+    m_linkState = new QLabel(this);
+    setName(m_linkState, QStringLiteral("LinkState"));
+    m_linkState->setAlignment(Qt::AlignCenter);
+    m_linkState->setMinimumWidth(m_linkState->fontMetrics().horizontalAdvance(QStringLiteral("通讯中断")) + 16);
+
     auto *commands = new QHBoxLayout;
     commands->addWidget(m_open);
     commands->addWidget(m_close);
+    commands->addWidget(m_linkState);
     layout->addLayout(commands, 2, 0, 1, 2);
+
+    m_linkTimer.setInterval(kLinkStateMs);
+    connect(&m_linkTimer, &QTimer::timeout, this, &ConnectionPanel::refreshLinkState);
+    m_linkTimer.start();
+    refreshLinkState();
+}
+
+void ConnectionPanel::setLinkOpen(bool open)
+{
+    m_linkOpen = open;
+    if (open)
+        m_openedAt = std::chrono::steady_clock::now();
+    refreshLinkState();
+}
+
+void ConnectionPanel::refreshLinkState()
+{
+    const link::LinkStatus status = link::linkThread().status();
+    const link::LinkState state = link::linkState(m_linkOpen, m_openedAt, status, std::chrono::steady_clock::now());
+    const QString text = link::linkStateText(state);
+    if (m_linkState->text() != text) {
+        m_linkState->setText(text);
+        QPalette p = m_linkState->palette();
+        p.setColor(QPalette::WindowText, state == link::LinkState::Lost ? QColor(255, 0, 0)
+                                                                        : palette().color(QPalette::WindowText));
+        m_linkState->setPalette(p);
+    }
+    m_linkState->setToolTip(link::linkStateToolTip(status));
 }
 
 void ConnectionPanel::fill()

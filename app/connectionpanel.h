@@ -1,13 +1,18 @@
 // The connection groups of the main window: port list, address list, baud and
-// parity buttons, and the open and close commands.
+// parity buttons, the open and close commands, and beside them the link-state
+// indicator LinkState (link/linkstate.h), refreshed every 250 ms.
 #pragma once
 
 #include "link/registerimage.h"
 
+#include <QTimer>
 #include <QWidget>
+
+#include <chrono>
 
 class QButtonGroup;
 class QComboBox;
+class QLabel;
 class QPushButton;
 
 namespace station {
@@ -32,6 +37,14 @@ public:
     QButtonGroup *parityButtons() const { return m_parity; }
     QPushButton *openButton() const { return m_open; }
     QPushButton *closeButton() const { return m_close; }
+    QLabel *linkStateLabel() const { return m_linkState; }
+
+    // "打开" (true) and "关闭" (false): what the indicator counts from.
+    void setLinkOpen(bool open);
+    // Shows the link state now (the timer's work).
+    void refreshLinkState();
+
+    static constexpr int kLinkStateMs = 250;
 
 private:
     QComboBox *m_port;
@@ -40,6 +53,10 @@ private:
     QButtonGroup *m_parity;
     QPushButton *m_open;
     QPushButton *m_close;
+    QLabel *m_linkState;
+    QTimer m_linkTimer;
+    bool m_linkOpen = false;
+    std::chrono::steady_clock::time_point m_openedAt{};
 };
 
 } // namespace station

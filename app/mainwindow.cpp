@@ -12,6 +12,7 @@
 #include "program/ui/programeditor.h"
 #include "record/sampledb.h"
 
+#include "link/linkthread.h"
 #include "link/modbusrtu.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
@@ -257,11 +258,22 @@ void MainWindow::openLink()
 {
     LinkSettings &link = linkSettings();
     const LinkSettings chosen = m_connection->chosenSettings();
+    // Opening again ends the cycle that runs on the old settings.
+    if (m_poller)
+        m_poller->stopPolling();
     link.port = chosen.port;
     link.baudCode = chosen.baudCode;
     link.parityCode = chosen.parityCode;
     link.station = chosen.station;
-    link.openResult = OpenPort_Modbus(link.port, link.baudCode, link.parityCode);
+    // The open goes out on the link thread after whatever is queued; its
+    // result is kept in the link settings when it comes back, not examined.
+    link::Request open;
+    open.op = link::Op::Open;
+    open.port = link.port;
+    open.first = link.baudCode;
+    open.count = link.parityCode;
+    link::linkThread().post(open, this, [](const link::Reply &reply) { linkSettings().openResult = reply.result; });
+    m_connection->setLinkOpen(true);
     m_config->setEnabled(true);
     m_calibrate->setEnabled(true);
     if (m_poller)
@@ -270,9 +282,15 @@ void MainWindow::openLink()
 
 void MainWindow::closeLink()
 {
-    ClosePort_Modbus(linkSettings().port);
+    // The cycle ends first: its reads that have not gone out are dropped. The
+    // close is queued behind the writes queued before it, which still go out.
     if (m_poller)
         m_poller->stopPolling();
+    link::Request close;
+    close.op = link::Op::Close;
+    close.port = linkSettings().port;
+    link::linkThread().post(close);
+    m_connection->setLinkOpen(false);
     m_config->setEnabled(false);
     m_calibrate->setEnabled(false);
 }
@@ -289,6 +307,9 @@ void MainWindow::exitProgram()
     close();
     sampleFlags().notifyEnabled = false;
     emit exitRequested();
+    // Writes the operator queued (this window's panels, an editor just left)
+    // reach the line before the process ends, each bounded by its time-outs.
+    link::linkThread().finish(kExitDrain);
     QCoreApplication::exit(0);
 }
 

@@ -2,6 +2,8 @@
 // backend; tests install a fake that records every call and scripts results.
 #pragma once
 
+#include <QString>
+
 #include <cstdint>
 
 namespace station::link {
@@ -21,6 +23,9 @@ public:
                                      std::int32_t *buffer) = 0;
     virtual std::int32_t writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
                                        std::int32_t value) = 0;
+    // The last failure in words ("Permission denied", "Connection timed out",
+    // "Invalid CRC", an exception's name); empty when the backend keeps none.
+    virtual QString lastError() const { return {}; }
 };
 
 // The backend the seven operations use. Not owned; nullptr restores the

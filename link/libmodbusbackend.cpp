@@ -8,6 +8,7 @@
 #include <modbus/modbus.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <sys/select.h>
 #include <sys/stat.h>
@@ -19,7 +20,6 @@ namespace {
 
 constexpr int kBitsPerChar = 11;          // start + 8 data + parity or second stop + stop
 constexpr int kLongestExchangeChars = 45; // 8-byte request + 37-byte reply of a 16-register read
-constexpr std::chrono::milliseconds kReplyMargin{100};
 constexpr int kMaxRegisters = 125;        // most registers one read may ask for
 
 bool deviceOf(const QString &path, unsigned long long *device)
@@ -124,13 +124,22 @@ char parityLetter(std::int32_t parityCode)
     }
 }
 
+namespace {
+std::atomic<std::chrono::milliseconds::rep> g_replyMargin{kReplyMargin.count()};
+}
+
+void setReplyMargin(std::chrono::milliseconds margin)
+{
+    g_replyMargin = margin.count();
+}
+
 std::chrono::milliseconds responseTimeout(std::int32_t baudCode)
 {
     const int baud = baudRate(baudCode);
     if (baud == 0)
         return std::chrono::milliseconds(0);
     const int wireMs = (kLongestExchangeChars * kBitsPerChar * 1000 + baud - 1) / baud;
-    return std::chrono::milliseconds(wireMs) + kReplyMargin;
+    return std::chrono::milliseconds(wireMs + g_replyMargin.load());
 }
 
 std::chrono::milliseconds byteTimeout(std::int32_t baudCode)
@@ -169,7 +178,8 @@ bool LibmodbusBackend::connect(Port &p)
     modbus_set_response_timeout(ctx, 0, std::uint32_t(response.count() * 1000));
     modbus_set_byte_timeout(ctx, 0, std::uint32_t(byte.count() * 1000));
     if (modbus_connect(ctx) != 0) {
-        qCDebug(lcLink) << "cannot open" << p.path << modbus_strerror(errno);
+        m_lastError = QString::fromLocal8Bit(modbus_strerror(errno));
+        qCDebug(lcLink) << "cannot open" << p.path << m_lastError;
         modbus_free(ctx);
         return false;
     }
@@ -216,11 +226,13 @@ bool LibmodbusBackend::isConnected(std::int32_t port) const
     return it != m_ports.end() && it->second.ctx;
 }
 
-modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station, bool waitForQuiet)
+modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station)
 {
     auto it = m_ports.find(port);
-    if (it == m_ports.end())
+    if (it == m_ports.end()) {
+        m_lastError = QStringLiteral("Port not open");
         return nullptr; // never opened: fail quietly
+    }
     Port &p = it->second;
     if (!p.ctx) {
         // The device was gone or could not be opened: try the same device again
@@ -236,15 +248,15 @@ modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station, bool 
             const auto left = p.lastNoise + quiet - std::chrono::steady_clock::now();
             if (left <= std::chrono::steady_clock::duration::zero())
                 break;
-            if (!waitForQuiet)
-                return nullptr;
             drainLine(p.ctx, std::chrono::duration_cast<std::chrono::milliseconds>(left) + std::chrono::milliseconds(1), quiet);
             p.lastNoise = std::chrono::steady_clock::now() - quiet; // drained until quiet (or the bound)
         }
         p.outOfStep = false;
     }
-    if (modbus_set_slave(p.ctx, station) != 0)
+    if (modbus_set_slave(p.ctx, station) != 0) {
+        m_lastError = QString::fromLocal8Bit(modbus_strerror(errno));
         return nullptr;
+    }
     // Drop whatever a late or garbled reply left in the input queue, so it cannot
     // be taken for the answer to this request.
     modbus_flush(p.ctx);
@@ -254,6 +266,7 @@ modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station, bool 
 void LibmodbusBackend::afterFailure(std::int32_t port, const char *what)
 {
     const int error = errno;
+    m_lastError = QString::fromLocal8Bit(modbus_strerror(error));
     qCDebug(lcLink, "%s on port %d failed: %s", what, port, modbus_strerror(error));
     auto it = m_ports.find(port);
     if (it == m_ports.end() || !it->second.ctx)
@@ -346,7 +359,7 @@ std::int32_t LibmodbusBackend::writeRegister(std::int32_t port, std::int32_t sta
 {
     if (reg < 0 || reg > 0xFFFF)
         return kWriteFailed;
-    modbus_t *ctx = ready(port, station, true);
+    modbus_t *ctx = ready(port, station);
     if (!ctx)
         return kWriteFailed;
     // The register holds 16 bits: a negative value goes as its two's complement word.

@@ -4,14 +4,20 @@
 // is 11 bits on the line (a receiver reads either form).
 //
 // Time-outs. The longest exchange of a polling cycle reads 16 registers: an
-// 8-byte request and a 5 + 32 = 37-byte reply, 45 characters in all. At 9600 baud
-// one character takes 11 / 9600 s = 1.146 ms, so the bytes alone need 51.6 ms.
-// The controller may hold its reply back by its own communication delay
-// (0..60 ms) and needs a few milliseconds to answer; 100 ms of margin covers
-// both. The response time-out is therefore wire time + 100 ms: 203 ms at 4800,
-// 152 ms at 9600, 126 ms at 19200. A silent controller costs one such time-out
-// per exchange and never seconds. Between two bytes of a reply we wait at most
-// 10 characters, and never less than 20 ms (a USB adapter delivers in bursts).
+// 8-byte request and a 5 + 32 = 37-byte reply, 45 characters in all, 495 bits.
+// The response time-out is that wire time, rounded up to the millisecond, plus
+// 500 ms, libmodbus's own default margin: room for the controller's own
+// communication delay (0..60 ms), a USB adapter's latency and buffering, or a
+// serial gateway in between, which may answer 160 ms or later at 9600.
+//
+//   baud    wire time of 45 characters    response time-out
+//   4800    495 / 4800 s  = 103.1 ms      104 + 500 = 604 ms
+//   9600    495 / 9600 s  =  51.6 ms       52 + 500 = 552 ms
+//   19200   495 / 19200 s =  25.8 ms       26 + 500 = 526 ms
+//
+// These waits are the link thread's (link/linkthread.h); no window waits for
+// them. Between two bytes of a reply we wait at most 10 characters, and never
+// less than 20 ms (a USB adapter delivers in bursts).
 //
 // A port whose device cannot be opened makes every call fail quietly. After a
 // failed exchange the device path is checked again: when it vanished, or now
@@ -22,11 +28,16 @@
 // Staying in step. After a time-out or a reply that did not fit, a late reply
 // may still be on its way: a slow controller answers request N while the station
 // already waits for N + 1, and a reply of the same shape would land in the wrong
-// registers. So after such a failure the port is out of step: no request goes out
-// until the line has been quiet for one response time-out. Reads in that window
-// fail at once without sending (the poller's cycle then costs one time-out, not
-// nine); a write waits for the quiet, at most one time-out, so what the operator
-// wrote is not lost.
+// registers. So after such a failure the port is out of step: the next request,
+// read or write, first waits until the line has been quiet for one response
+// time-out (reading and dropping whatever arrives meanwhile), then goes out.
+// A line that keeps babbling is waited for at most one more time-out. A silent
+// controller therefore costs two time-outs an exchange, on the link thread.
+//
+// lastError() keeps the last failure in words: strerror's text when the device
+// cannot be opened ("Permission denied", "No such file or directory"),
+// libmodbus's for a failed exchange ("Connection timed out", "Invalid CRC",
+// "Illegal data address" for an exception reply).
 #pragma once
 
 #include "link/backend.h"
@@ -39,8 +50,14 @@ typedef struct _modbus modbus_t;
 
 namespace station::link {
 
+// The margin of the response time-out over the wire time (see above).
+inline constexpr std::chrono::milliseconds kReplyMargin{500};
 // Response time-out for a baud code (see above); 0 ms for an unknown code.
 std::chrono::milliseconds responseTimeout(std::int32_t baudCode);
+// Another margin, for ports opened afterwards: the fuzz target, whose
+// controller answers at once or never, keeps its pace with a short one. The
+// station never calls it.
+void setReplyMargin(std::chrono::milliseconds margin);
 std::chrono::milliseconds byteTimeout(std::int32_t baudCode);
 int baudRate(std::int32_t baudCode);     // 0 for an unknown code
 char parityLetter(std::int32_t parityCode); // 'N', 'O', 'E'; 0 for an unknown code
@@ -63,6 +80,8 @@ public:
     std::int32_t writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
                                std::int32_t value) override;
 
+    QString lastError() const override { return m_lastError; }
+
     // True while port has an open device (tests use it).
     bool isConnected(std::int32_t port) const;
 
@@ -80,9 +99,9 @@ private:
     };
 
     LibmodbusBackend() = default;
-    // waitForQuiet: a write waits (at most one response time-out) for an out
-    // of step line to fall quiet; a read fails at once instead.
-    modbus_t *ready(std::int32_t port, std::int32_t station, bool waitForQuiet = false);
+    // The context for an exchange with station on port; an out-of-step line is
+    // waited for until it has been quiet for a response time-out.
+    modbus_t *ready(std::int32_t port, std::int32_t station);
     bool connect(Port &p);
     void disconnect(Port &p);
     void afterFailure(std::int32_t port, const char *what);
@@ -92,6 +111,7 @@ private:
                             std::int32_t *buffer);
 
     std::map<std::int32_t, Port> m_ports;
+    QString m_lastError;
 };
 
 } // namespace station::link

@@ -15,7 +15,9 @@
 //
 // Register and point numbers go on the wire unchanged (4097 is address 0x1001).
 // A failed read leaves the buffer untouched and returns kReadFailed.
-// All calls come from the GUI thread, one at a time; each blocks until its exchange ends.
+// Every call runs on the link thread (link/linkthread.h), one at a time; called
+// from another thread a call is handed over and waited for there, so each still
+// blocks its caller until its exchange ends. The windows never call them.
 #pragma once
 
 #include <cstdint>

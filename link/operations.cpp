@@ -2,31 +2,47 @@
 // it to the installed backend.
 #include "link/backend.h"
 #include "link/libmodbusbackend.h"
+#include "link/linkthread.h"
 #include "link/modbusrtu.h"
 
 #include "common/logging.h"
 
+#include <atomic>
+
 namespace station::link {
 
 namespace {
-Backend *g_backend = nullptr;
+std::atomic<Backend *> g_backend{nullptr};
 }
 
 void setBackend(Backend *backend)
 {
+    // The link thread may be carrying out a request on the old backend: let it
+    // finish first.
+    LinkThread::instance().drain();
     g_backend = backend;
 }
 
 Backend &backend()
 {
-    if (g_backend)
-        return *g_backend;
+    if (Backend *b = g_backend.load())
+        return *b;
     return LibmodbusBackend::instance();
 }
 
 } // namespace station::link
 
 using station::link::backend;
+using station::link::LinkThread;
+
+// Each operation runs on the link thread: called from any other thread it is
+// handed over there and waited for, so the backend is only ever entered from
+// that one thread.
+#define STATION_ON_LINK_THREAD(expr)                                                                     \
+    do {                                                                                                 \
+        if (!LinkThread::onLinkThread())                                                                 \
+            return LinkThread::instance().call([&] { return expr; });                                    \
+    } while (false)
 
 namespace {
 
@@ -48,6 +64,7 @@ QByteArray words(const std::int32_t *buffer, std::int32_t count, std::int32_t re
 
 std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
 {
+    STATION_ON_LINK_THREAD(OpenPort_Modbus(port, baudCode, parityCode));
     const std::int32_t r = backend().openPort(port, baudCode, parityCode);
     qCDebug(lcWire, "OpenPort_Modbus(%d, %d, %d) = %d", port, baudCode, parityCode, r);
     return r;
@@ -55,6 +72,7 @@ std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int3
 
 std::int32_t ClosePort_Modbus(std::int32_t port)
 {
+    STATION_ON_LINK_THREAD(ClosePort_Modbus(port));
     const std::int32_t r = backend().closePort(port);
     qCDebug(lcWire, "ClosePort_Modbus(%d) = %d", port, r);
     return r;
@@ -63,6 +81,7 @@ std::int32_t ClosePort_Modbus(std::int32_t port)
 std::int32_t Get_3X_DX(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t count,
                        std::int32_t *buffer)
 {
+    STATION_ON_LINK_THREAD(Get_3X_DX(port, station, first, count, buffer));
     const std::int32_t r = backend().readInputRegisters(port, station, first, count, buffer);
     qCDebug(lcWire, "Get_3X_DX(%d, %d, %d, %d) = %d [%s]", port, station, first, count, r,
             words(buffer, count, r).constData());
@@ -72,6 +91,7 @@ std::int32_t Get_3X_DX(std::int32_t port, std::int32_t station, std::int32_t fir
 std::int32_t Get_4X_DX(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t count,
                        std::int32_t *buffer)
 {
+    STATION_ON_LINK_THREAD(Get_4X_DX(port, station, first, count, buffer));
     const std::int32_t r = backend().readHoldingRegisters(port, station, first, count, buffer);
     qCDebug(lcWire, "Get_4X_DX(%d, %d, %d, %d) = %d [%s]", port, station, first, count, r,
             words(buffer, count, r).constData());
@@ -80,6 +100,7 @@ std::int32_t Get_4X_DX(std::int32_t port, std::int32_t station, std::int32_t fir
 
 std::int32_t Get_1X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
 {
+    STATION_ON_LINK_THREAD(Get_1X_B16(port, station, first, buffer));
     const std::int32_t r = backend().readDiscreteInputs16(port, station, first, buffer);
     qCDebug(lcWire, "Get_1X_B16(%d, %d, %d) = %d [%s]", port, station, first, r, words(buffer, 2, r).constData());
     return r;
@@ -87,6 +108,7 @@ std::int32_t Get_1X_B16(std::int32_t port, std::int32_t station, std::int32_t fi
 
 std::int32_t Get_0X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
 {
+    STATION_ON_LINK_THREAD(Get_0X_B16(port, station, first, buffer));
     const std::int32_t r = backend().readCoils16(port, station, first, buffer);
     qCDebug(lcWire, "Get_0X_B16(%d, %d, %d) = %d [%s]", port, station, first, r, words(buffer, 2, r).constData());
     return r;
@@ -94,6 +116,7 @@ std::int32_t Get_0X_B16(std::int32_t port, std::int32_t station, std::int32_t fi
 
 std::int32_t Set_4X_D1(std::int32_t port, std::int32_t station, std::int32_t reg, std::int32_t value)
 {
+    STATION_ON_LINK_THREAD(Set_4X_D1(port, station, reg, value));
     const std::int32_t r = backend().writeRegister(port, station, reg, value);
     qCDebug(lcWire, "Set_4X_D1(%d, %d, %d, %d) = %d", port, station, reg, value, r);
     return r;

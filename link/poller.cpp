@@ -6,6 +6,8 @@
 #include "common/logging.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QMetaObject>
 
 namespace station {
 
@@ -33,11 +35,17 @@ void decodeSlots(const std::int32_t (&byteSlots)[2], std::array<std::int32_t, 16
 
 Poller::Poller(QObject *parent)
     : QObject(parent)
-    , m_yield([] { QCoreApplication::processEvents(); })
 {
     setObjectName(QStringLiteral("Met1"));
     m_timer.setInterval(kPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, &Poller::onTick);
+}
+
+Poller::~Poller() = default;
+
+void Poller::setYield(std::function<void()> atYield)
+{
+    m_chain.setYield(std::move(atYield));
 }
 
 void Poller::startPolling()
@@ -49,94 +57,144 @@ void Poller::stopPolling()
 {
     m_timer.stop();
     ++m_stops;
+    m_deferred = false;
+    if (m_running) {
+        m_chain.stop();
+        m_running = false;
+        qCDebug(lcPoll) << "cycle stopped";
+        emit cycleStopped();
+    }
 }
 
 void Poller::onTick()
 {
-    if (m_running) {
-        ++m_dropped;
-        return;
-    }
-    runCycle();
+    startCycle();
 }
 
-bool Poller::yieldAndContinue(int stopsAtStart)
-{
-    if (m_yield)
-        m_yield();
-    return m_stops == stopsAtStart;
-}
-
-void Poller::runCycle()
+void Poller::startCycle()
 {
     if (m_running) {
-        ++m_dropped;
+        if (!m_deferred)
+            ++m_deferredTicks;
+        m_deferred = true;
         return;
     }
-    m_running = true;
+    beginCycle();
+}
+
+bool Poller::runCycle(int deadlineMs)
+{
+    const int target = m_cycles + (m_running ? 2 : 1);
     const int stops = m_stops;
-    const auto done = [this] {
-        m_running = false;
+    startCycle();
+    QEventLoop loop;
+    const auto check = [&] {
+        if (m_cycles >= target || m_stops != stops)
+            loop.quit();
     };
+    connect(this, &Poller::cycleFinished, &loop, check);
+    connect(this, &Poller::cycleStopped, &loop, &QEventLoop::quit);
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    connect(&deadline, &QTimer::timeout, &loop, &QEventLoop::quit);
+    deadline.start(deadlineMs);
+    if (m_cycles < target && m_stops == stops)
+        loop.exec();
+    return m_cycles >= target;
+}
 
+void Poller::beginCycle()
+{
+    m_running = true;
     RegisterImage &img = registerImage();
     const LinkSettings &link = linkSettings();
+    const auto read = [&link](link::Op op, std::int32_t first, std::int32_t count) {
+        link::Request r;
+        r.op = op;
+        r.port = link.port;
+        r.station = link.station;
+        r.first = first;
+        r.count = count;
+        return r;
+    };
+    const auto copyWords = [](const link::Reply &reply, std::int32_t *into, std::size_t n) {
+        if (reply.result == link::kOk && reply.words.size() >= n)
+            std::copy_n(reply.words.begin(), n, into);
+    };
 
+    // The parameter runs gather into the image's current values.
+    for (std::size_t i = 0; i < m_paramScratch.size(); ++i)
+        m_paramScratch[i] = std::int32_t(img.paramImage[i]);
+
+    std::vector<link::ReadChain::Step> steps;
     // 1, 2: measured values and the live sample.
-    Get_3X_DX(link.port, link.station, reg::kInputFirst, reg::kInputCount, img.inputWords.data());
-    for (std::size_t i = 0; i < img.inputWords.size(); ++i)
-        img.liveSample[i] = float(img.inputWords[i]);
-    img.liveSample[8] = img.discreteBits[0] == 1 ? 100.0f : 0.0f;
-    img.liveSample[9] = img.discreteBits[1] == 1 ? 100.0f : 0.0f;
-    if (!yieldAndContinue(stops))
-        return done();
-
+    steps.push_back({read(link::Op::ReadInput, reg::kInputFirst, reg::kInputCount), [&img, copyWords](const link::Reply &r) {
+                         copyWords(r, img.inputWords.data(), img.inputWords.size());
+                         for (std::size_t i = 0; i < img.inputWords.size(); ++i)
+                             img.liveSample[i] = float(img.inputWords[i]);
+                         img.liveSample[8] = img.discreteBits[0] == 1 ? 100.0f : 0.0f;
+                         img.liveSample[9] = img.discreteBits[1] == 1 ? 100.0f : 0.0f;
+                     }});
     // 3: program status.
-    Get_3X_DX(link.port, link.station, reg::kProgramStatusFirst, reg::kProgramStatusCount,
-              img.programStatus.data());
-    if (!yieldAndContinue(stops))
-        return done();
-
+    steps.push_back({read(link::Op::ReadInput, reg::kProgramStatusFirst, reg::kProgramStatusCount),
+                     [&img, copyWords](const link::Reply &r) {
+                         copyWords(r, img.programStatus.data(), img.programStatus.size());
+                     }});
     // 4: holding words.
-    Get_4X_DX(link.port, link.station, reg::kHoldingFirst, reg::kHoldingCount, img.holdingWords.data());
-    for (std::size_t i = 0; i < img.holdingWords.size(); ++i)
-        img.holdingFloat[i] = float(img.holdingWords[i]);
-    if (!yieldAndContinue(stops))
-        return done();
-
-    // 5: the parameter block in three runs; a run that fails leaves zeros. The
-    // copy into the image is one step, so a reader always sees one pass.
-    std::array<std::int32_t, reg::kParamCount> scratch{};
-    for (int run = 0; run < reg::kParamCount / reg::kParamRun; ++run) {
-        Get_4X_DX(link.port, link.station, reg::kParamFirst + run * reg::kParamRun, reg::kParamRun,
-                  scratch.data() + run * reg::kParamRun);
-        if (run == reg::kParamCount / reg::kParamRun - 1)
-            for (std::size_t i = 0; i < scratch.size(); ++i)
-                img.paramImage[i] = float(scratch[i]);
-        if (!yieldAndContinue(stops))
-            return done();
-    }
-
+    steps.push_back({read(link::Op::ReadHolding, reg::kHoldingFirst, reg::kHoldingCount), [&img, copyWords](const link::Reply &r) {
+                         copyWords(r, img.holdingWords.data(), img.holdingWords.size());
+                         for (std::size_t i = 0; i < img.holdingWords.size(); ++i)
+                             img.holdingFloat[i] = float(img.holdingWords[i]);
+                     }});
+    // 5: the parameter block in three runs, copied into the image in one step.
+    constexpr int runs = reg::kParamCount / reg::kParamRun;
+    for (int run = 0; run < runs; ++run)
+        steps.push_back({read(link::Op::ReadHolding, reg::kParamFirst + run * reg::kParamRun, reg::kParamRun),
+                         [this, &img, copyWords, run](const link::Reply &r) {
+                             copyWords(r, m_paramScratch.data() + run * reg::kParamRun, reg::kParamRun);
+                             if (run == runs - 1)
+                                 for (std::size_t i = 0; i < m_paramScratch.size(); ++i)
+                                     img.paramImage[i] = float(m_paramScratch[i]);
+                         }});
     // 6: alarm settings.
-    Get_4X_DX(link.port, link.station, reg::kAlarmFirst, reg::kAlarmCount, img.alarmWords.data());
-    if (!yieldAndContinue(stops))
-        return done();
+    steps.push_back({read(link::Op::ReadHolding, reg::kAlarmFirst, reg::kAlarmCount), [&img, copyWords](const link::Reply &r) {
+                         copyWords(r, img.alarmWords.data(), img.alarmWords.size());
+                     }});
+    // 7, 8: discrete inputs and coils, two byte slots each.
+    const auto bits = [](std::array<std::int32_t, 16> &into) {
+        return [&into](const link::Reply &r) {
+            std::int32_t byteSlots[2] = {-1, -1};
+            if (r.result == link::kOk && r.words.size() >= 2) {
+                byteSlots[0] = r.words[0];
+                byteSlots[1] = r.words[1];
+            }
+            decodeSlots(byteSlots, into);
+        };
+    };
+    steps.push_back({read(link::Op::ReadDiscrete, reg::kPointFirst, reg::kPointCount), bits(img.discreteBits)});
+    steps.push_back({read(link::Op::ReadCoils, reg::kPointFirst, reg::kPointCount), bits(img.coilBits)});
 
-    // 7, 8: discrete inputs and coils, two byte byteSlots each.
-    std::int32_t byteSlots[2] = {-1, -1};
-    Get_1X_B16(link.port, link.station, reg::kPointFirst, byteSlots);
-    decodeSlots(byteSlots, img.discreteBits);
-    if (!yieldAndContinue(stops))
-        return done();
+    m_chain.start(std::move(steps), [this] { endCycle(); });
+}
 
-    std::int32_t coilSlots[2] = {-1, -1};
-    Get_0X_B16(link.port, link.station, reg::kPointFirst, coilSlots);
-    decodeSlots(coilSlots, img.coilBits);
-
+void Poller::endCycle()
+{
+    m_running = false;
     ++m_cycles;
-    done();
     qCDebug(lcPoll) << "cycle" << m_cycles << "done";
     emit cycleFinished();
+    if (m_deferred) {
+        // A tick fell due during the cycle: the next one starts now, after one
+        // turn of the event loop (a tick that comes first starts it instead).
+        m_deferred = false;
+        QMetaObject::invokeMethod(
+            this,
+            [this, stops = m_stops] {
+                if (!m_running && m_stops == stops)
+                    beginCycle();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 } // namespace station

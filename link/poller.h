@@ -10,12 +10,27 @@
 //   6  Get_4X_DX  257, 8   -> alarm words
 //   7  Get_1X_B16   1      -> discrete bits
 //   8  Get_0X_B16   1      -> coil bits
-// Between exchanges (after steps 2, 3, 4, after each read of step 5, after 6 and
-// 7) the cycle yields to pending window events, so a write from a window or
-// another timer may run between two reads, never inside one. A tick that
-// arrives while a cycle is suspended in such a yield is dropped: cycles never
-// nest. When polling is stopped during a yield the rest of the cycle is left out.
+// The reads go out through the link thread (link/linkthread.h), one at a time:
+// each read's reply is stored in the image on the GUI thread, then the cycle
+// yields (one turn of the event loop, so pending window events run) before the
+// next read is posted. That is where the cycle yielded when the exchanges ran
+// on the GUI thread (after steps 2, 3, 4, after each read of step 5, after 6
+// and 7): a write from a window or another timer goes out between two reads,
+// never inside one, and no GUI handler waits for the line.
+//
+// Ticks: cycles never nest. A tick that falls due while a cycle runs is
+// deferred, not dropped: the next cycle starts as soon as the running one ends,
+// so on a slow line the poll period equals the cycle time. stopPolling() ends
+// the cycle in progress: its reads that have not gone out are dropped and the
+// reply of one on the line is not stored.
+//
+// A failed read leaves its part of the image as it was. The parameter block is
+// gathered in a scratch block that starts as the image's current values, so a
+// run that fails keeps that run's previous values, and is copied into the image
+// in one step after the third run: a reader always sees one pass.
 #pragma once
+
+#include "link/readchain.h"
 
 #include <QObject>
 #include <QTimer>
@@ -42,34 +57,47 @@ public:
     static constexpr int kPeriodMs = 100;
 
     explicit Poller(QObject *parent = nullptr);
+    ~Poller() override;
 
     void startPolling();
+    // Stops the timer and ends the cycle in progress.
     void stopPolling();
     bool isPolling() const { return m_timer.isActive(); }
 
-    // Runs one cycle now; does nothing while a cycle is already running.
-    void runCycle();
+    // What a tick does: starts a cycle, or defers the tick while one runs.
+    void startCycle();
+    // Starts a cycle (or defers one behind the running cycle) and waits for it
+    // in a local event loop, at most deadlineMs; true when it completed. For
+    // tests, benchmarks and tools: the station itself never waits for a cycle.
+    bool runCycle(int deadlineMs = 60000);
     bool isCycleRunning() const { return m_running; }
 
-    // What the cycle calls between exchanges; QCoreApplication::processEvents by default.
-    void setYield(std::function<void()> yield) { m_yield = std::move(yield); }
+    // Called on the GUI thread at every yield between two reads (tests watch
+    // the cycle through it); none by default.
+    void setYield(std::function<void()> atYield);
 
     int completedCycles() const { return m_cycles; }
-    int droppedTicks() const { return m_dropped; }
+    // Ticks that fell due during a cycle and started the next one at its end.
+    int deferredTicks() const { return m_deferredTicks; }
 
 signals:
     void cycleFinished();
+    // A cycle ended without finishing (polling stopped).
+    void cycleStopped();
 
 private:
     void onTick();
-    bool yieldAndContinue(int stopsAtStart);
+    void beginCycle();
+    void endCycle();
 
     QTimer m_timer;
-    std::function<void()> m_yield;
+    link::ReadChain m_chain;
+    std::array<std::int32_t, 48> m_paramScratch{};
     bool m_running = false;
+    bool m_deferred = false;
     int m_cycles = 0;
-    int m_dropped = 0;
-    int m_stops = 0; // stopPolling calls, so a cycle notices a stop during a yield
+    int m_deferredTicks = 0;
+    int m_stops = 0; // stopPolling calls
 };
 
 } // namespace station

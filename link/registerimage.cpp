@@ -1,5 +1,6 @@
 #include "link/registerimage.h"
 
+#include "link/linkthread.h"
 #include "link/modbusrtu.h"
 
 namespace station {
@@ -25,10 +26,15 @@ SampleFlags &sampleFlags()
 std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value)
 {
     const LinkSettings &link = linkSettings();
-    const std::int32_t result = Set_4X_D1(link.port, link.station, reg, value);
-    if (result == link::kWriteFailed)
-        Set_4X_D1(link.port, link.station, reg, value);
-    return result;
+    link::Request request;
+    request.op = link::Op::Write;
+    request.port = link.port;
+    request.station = link.station;
+    request.first = reg;
+    request.value = value;
+    request.retry = true;
+    link::linkThread().post(request);
+    return link::kQueued;
 }
 
 } // namespace station

@@ -59,9 +59,13 @@ LinkSettings &linkSettings();
 RegisterImage &registerImage();
 SampleFlags &sampleFlags();
 
-// Write-with-retry: one Set_4X_D1 with the link settings' port and station; when
-// it answers -8888 the identical call is issued once more and its result ignored.
-// Returns the first result.
+// Write-with-retry, the windows' one way to write: queues one Set_4X_D1 with the
+// link settings' port and station on the link thread and returns at once
+// (link::kQueued). There, when the call answers -8888, the identical call is
+// issued once more and its result ignored; both results are logged and counted
+// in the link status. The write goes out after the requests queued before it,
+// between two reads of a polling cycle, and before a close or exit that
+// follows it.
 std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value);
 
 } // namespace station

@@ -5,7 +5,6 @@
 #include "link/modbusrtu.h"
 #include "link/registerimage.h"
 
-#include <QCoreApplication>
 
 namespace station::program {
 
@@ -52,21 +51,25 @@ void fillSegmentTables(SegmentTables &tables, const std::function<QString(int en
     tables.time[0] = 0;
 }
 
-void processPendingEvents()
+bool readProgramBlock(link::ReadChain &chain, ProgramImage &image, std::function<void()> done)
 {
-    QCoreApplication::processEvents();
-}
-
-void readProgramBlock(ProgramImage &image, const std::function<void()> &yield)
-{
-    const LinkSettings &link = linkSettings();
+    const LinkSettings &settings = linkSettings();
     constexpr int runs = reg::kBlockCount / reg::kBlockRun;
+    std::vector<link::ReadChain::Step> steps;
     for (int run = 0; run < runs; ++run) {
-        Get_4X_DX(link.port, link.station, reg::kBlockFirst + run * reg::kBlockRun, reg::kBlockRun,
-                  image.data() + run * reg::kBlockRun);
-        if (run < runs - 1 && yield)
-            yield();
+        link::Request r;
+        r.op = link::Op::ReadHolding;
+        r.port = settings.port;
+        r.station = settings.station;
+        r.first = reg::kBlockFirst + run * reg::kBlockRun;
+        r.count = reg::kBlockRun;
+        std::int32_t *into = image.data() + run * reg::kBlockRun;
+        steps.push_back({r, [into](const link::Reply &reply) {
+                             if (reply.result == link::kOk && reply.words.size() >= std::size_t(reg::kBlockRun))
+                                 std::copy_n(reply.words.begin(), reg::kBlockRun, into);
+                         }});
     }
+    return chain.start(std::move(steps), std::move(done));
 }
 
 std::int32_t writeProgramRegister(std::int32_t reg, std::int32_t value)

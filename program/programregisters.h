@@ -11,6 +11,8 @@
 //   8233..8240        carried with the block, never written
 #pragma once
 
+#include "link/readchain.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -115,17 +117,17 @@ struct SegmentTables {
 // A value that does not fit leaves its slot as it was.
 void fillSegmentTables(SegmentTables &tables, const std::function<QString(int entry)> &text);
 
-// What the block read calls between two runs; processes pending window events.
-void processPendingEvents();
+// Reads the block through the link thread in three Get_4X_DX runs of 16 (8193,
+// 8209, 8225) with the link settings' port and station into slots 0..15,
+// 16..31, 32..47, one after another on chain, which yields between two runs
+// (link/readchain.h); done runs on the GUI thread after the third run. Results
+// are not tested: a failed run leaves its slots as they were, which is what the
+// link leaves in a failed read's buffer. Returns false, reading nothing, while
+// chain still runs. image must outlive the chain's run (the editor owns both).
+bool readProgramBlock(link::ReadChain &chain, ProgramImage &image, std::function<void()> done);
 
-// Reads the block in three Get_4X_DX runs of 16 (8193, 8209, 8225) with the
-// link settings' port and station into slots 0..15, 16..31, 32..47, calling
-// yield after the first and the second run. Results are not tested: a failed
-// run leaves what the link left in its slots.
-void readProgramBlock(ProgramImage &image, const std::function<void()> &yield = processPendingEvents);
-
-// Writes one program register with the write-with-retry rule; returns the
-// first result.
+// Writes one program register with the write-with-retry rule: queued on the
+// link thread, which decides the retry (writeWithRetry); returns link::kQueued.
 std::int32_t writeProgramRegister(std::int32_t reg, std::int32_t value);
 
 } // namespace station::program

@@ -64,7 +64,9 @@ int main(int argc, char **argv)
     const QCommandLineOption parityOption(QStringLiteral("parity"),
                                           QStringLiteral("Parity for --wire-timing: N, O or E."),
                                           QStringLiteral("P"), QStringLiteral("N"));
-    parser.addOptions({portOption, stationOption, wireOption, baudOption, parityOption});
+    const QCommandLineOption silentOption(QStringLiteral("silent"),
+                                          QStringLiteral("Read every request and answer none (a dead controller)."));
+    parser.addOptions({portOption, stationOption, wireOption, baudOption, parityOption, silentOption});
     parser.process(app);
 
     bool ok = false;
@@ -83,6 +85,8 @@ int main(int argc, char **argv)
 
     station::sim::Simulator sim(port, address);
     sim.setWireTiming(parser.isSet(wireOption), baud, parity.at(0).toLatin1());
+    if (parser.isSet(silentOption))
+        sim.setFault(station::sim::Fault::Silent);
     station::sim::ControllerModel model(sim);
     model.installDefaults(address);
     if (!sim.start())

@@ -27,7 +27,7 @@ namespace station::sim {
 enum class Fault {
     None,       // answers normally
     Silent,     // reads the request and never answers
-    Slow,       // answers late (setSlowDelay, 400 ms by default), after a response time-out
+    Slow,       // answers late (setSlowDelay, 700 ms by default), after the station's response time-out (552 ms at 9600)
     BadCrc,     // answers with a corrupted CRC
     Exception,  // answers with exceptionCode() (illegal data address by default)
     Garbage,    // answers with random bytes of the reply's length and a wrong CRC
@@ -38,7 +38,7 @@ const char *faultName(Fault fault);
 class Simulator : public RegisterBank {
 public:
     static constexpr int kForever = -1;
-    static constexpr std::chrono::milliseconds kDefaultSlowDelay{400};
+    static constexpr std::chrono::milliseconds kDefaultSlowDelay{700};
 
     explicit Simulator(int port = 1, int station = 1);
     ~Simulator();

@@ -1,11 +1,8 @@
 // How long the GUI thread goes without processing events: a precise 10 ms timer
 // on that thread, whose ticks arrive late by however long the thread was busy
-// (a link exchange, a database commit, a repaint) and never early. The gap
-// between two ticks is kept; a gap of 10 ms means the thread was free.
-//
-// The timer also fires inside the poller's yields (processEvents between two
-// exchanges), so a cycle of nine exchanges shows up as nine short gaps, not as
-// one long one: exactly the "without processing events" this measures.
+// (a database commit, a repaint, a handler) and never early. The gap between
+// two ticks is kept; a gap of 10 ms means the thread was free. The exchanges
+// run on the link thread; only storing their replies shows here.
 #pragma once
 
 #include <QElapsedTimer>

@@ -296,31 +296,33 @@ void ProgramEditor::refresh()
     for (int i = 0; i < kStatusLabels; ++i)
         m_status[std::size_t(i)]->setText(status[std::size_t(i)]);
 
-    // 2: the block read; pending events run between its runs, the return
-    // button among them.
-    readProgramBlock(m_image, m_yield);
-    if (!m_returning) {
-        // 3, 4: read-back labels and the decoded options.
-        const ReadBack readBack = readBackTexts(m_image);
-        for (int j = 0; j < kReadBackLabels; ++j)
-            if (readBack.labels[std::size_t(j)] && m_readBack[std::size_t(j)])
-                m_readBack[std::size_t(j)]->setText(*readBack.labels[std::size_t(j)]);
-        if (readBack.timeAxisTitle)
-            m_timeTitle->setText(*readBack.timeAxisTitle);
+    // 2: the block read on the link thread; pending events run between its
+    // runs, the return button among them. The rest follows when it is done.
+    readProgramBlock(m_blockRead, m_image, [this] { finishRefresh(); });
+}
 
-        // 5, 6: the program as typed, drawn with the scale of the refresh before.
-        fillSegmentTables(m_tables, [this](int entry) {
-            return segmentEntryExists(entry) ? m_boxes[std::size_t(entry)]->text() : QString();
-        });
-        drawPreview();
+void ProgramEditor::finishRefresh()
+{
+    const RegisterImage &image = registerImage();
+    // 3, 4: read-back labels and the decoded options.
+    const ReadBack readBack = readBackTexts(m_image);
+    for (int j = 0; j < kReadBackLabels; ++j)
+        if (readBack.labels[std::size_t(j)] && m_readBack[std::size_t(j)])
+            m_readBack[std::size_t(j)]->setText(*readBack.labels[std::size_t(j)]);
+    if (readBack.timeAxisTitle)
+        m_timeTitle->setText(*readBack.timeAxisTitle);
 
-        // 7, 8: start point and vertical range for the next drawing.
-        takeStartPoint(m_tables, m_image[std::size_t(imageSlot(reg::kStartSetValue))], image.liveSample);
-        showVerticalLabels(updateVerticalRange(m_tables, m_scale));
-    }
+    // 5, 6: the program as typed, drawn with the scale of the refresh before.
+    fillSegmentTables(m_tables, [this](int entry) {
+        return segmentEntryExists(entry) ? m_boxes[std::size_t(entry)]->text() : QString();
+    });
+    drawPreview();
+
+    // 7, 8: start point and vertical range for the next drawing.
+    takeStartPoint(m_tables, m_image[std::size_t(imageSlot(reg::kStartSetValue))], image.liveSample);
+    showVerticalLabels(updateVerticalRange(m_tables, m_scale));
     m_refreshing = false;
-    if (m_deleteAfterRefresh)
-        deleteLater();
+    emit refreshed();
 }
 
 void ProgramEditor::returnToMain()
@@ -338,12 +340,12 @@ void ProgramEditor::returnToMain()
         m_mainWindow->activateWindow();
     }
     emit returned();
-    // A return clicked during a refresh's block read is deleted once that
-    // refresh has unwound.
-    if (m_refreshing)
-        m_deleteAfterRefresh = true;
-    else
-        deleteLater();
+    // A block read in progress ends here: its runs that have not gone out are
+    // dropped, a reply on its way is not stored. Writes queued by this window
+    // stay queued and go out.
+    m_blockRead.stop();
+    m_refreshing = false;
+    deleteLater();
 }
 
 void ProgramEditor::closeEvent(QCloseEvent *event)

@@ -64,13 +64,17 @@ public:
     // The window shown again when the operator returns (not owned).
     void setMainWindow(QWidget *mainWindow) { m_mainWindow = mainWindow; }
 
-    // One refresh, the timer's work: run status, block read, read-back labels,
+    // One refresh, the timer's work: run status, then the block read through
+    // the link thread; when its third run has come back, read-back labels,
     // segment tables, preview with the previous scale, start point, vertical
-    // range. A refresh asked for while one is running is dropped.
+    // range, and refreshed() is emitted. A refresh asked for while one is
+    // running is dropped. No step waits for the line.
     void refresh();
+    bool isRefreshing() const { return m_refreshing; }
 
-    // What the block read calls between its runs; processes pending events by default.
-    void setYield(std::function<void()> yield) { m_yield = std::move(yield); }
+    // Called at every yield between two runs of the block read (tests watch
+    // the read through it); none by default.
+    void setYield(std::function<void()> atYield) { m_blockRead.setYield(std::move(atYield)); }
     // The canvas the preview is drawn on; nullptr (the default) is the picture box.
     void setCanvas(draw::Canvas *canvas) { m_canvas = canvas; }
     draw::Canvas &canvas();
@@ -89,6 +93,8 @@ public:
 signals:
     // Emitted once the main window is shown again, before the window is deleted.
     void returned();
+    // Emitted when a refresh has run all its steps.
+    void refreshed();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -107,15 +113,15 @@ private:
     void buildPreview();
     QLabel *addReadBackLabel(QWidget *parent, int slot, const QRect &geometry);
     bool write(QWidget *control);
+    void finishRefresh();
     void drawPreview();
     void showVerticalLabels(const VerticalLabels &labels);
 
     bool m_closeAllowed = false;
     bool m_refreshing = false;
     bool m_returning = false;
-    bool m_deleteAfterRefresh = false;
     QPointer<QWidget> m_mainWindow;
-    std::function<void()> m_yield = processPendingEvents;
+    link::ReadChain m_blockRead;
     draw::Canvas *m_canvas = nullptr;
 
     ProgramImage m_image{};

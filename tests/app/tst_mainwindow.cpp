@@ -119,6 +119,7 @@ private slots:
         w.connectionPanel()->parityButtons()->button(2)->setChecked(true);
 
         child<QPushButton>(&w, "Command9")->click(); // 打开
+        fake.settle();
         QCOMPARE(fake.calls.size(), 1);
         QVERIFY(fake.calls[0] == (LinkCall{LinkOp::Open, 7, 0, 2, 2}));
         QCOMPARE(linkSettings().port, 7);
@@ -129,9 +130,11 @@ private slots:
 
         // Polling reaches the controller with the chosen port and address.
         QTRY_VERIFY_WITH_TIMEOUT(poller.completedCycles() >= 1, 3000);
+        fake.settle();
         QVERIFY(fake.calls[1] == (LinkCall{LinkOp::ReadInput, 7, 3, 1, 8}));
 
         child<QPushButton>(&w, "Command10")->click(); // 关闭
+        fake.settle();
         QVERIFY(fake.calls.last() == (LinkCall{LinkOp::Close, 7, 0, 0, 0}));
         QVERIFY(!poller.isPolling());
         QVERIFY(!child<QPushButton>(&w, "Command21")->isEnabled());
@@ -145,6 +148,7 @@ private slots:
         w.show();
         w.connectionPanel()->portList()->setEditText(QStringLiteral("COM"));
         w.openLink();
+        fake.settle();
         QVERIFY(fake.calls[0] == (LinkCall{LinkOp::Open, 0, 0, 1, 0}));
     }
 
@@ -154,7 +158,54 @@ private slots:
         MainWindow w;
         w.show();
         w.closeLink();
+        fake.settle();
         QVERIFY(fake.calls[0] == (LinkCall{LinkOp::Close, 0, 0, 0, 0}));
+    }
+
+    // Writes queued when "关闭" is pressed in the middle of a cycle go out
+    // before the close; the cycle's next read never goes out.
+    void closeLetsQueuedWritesOutFirst()
+    {
+        FakeLink fake;
+        fake.onCall = [](const LinkCall &) { QThread::msleep(10); }; // a slow line
+        MainWindow w;
+        Poller poller;
+        w.setPoller(&poller);
+        w.show();
+        child<QPushButton>(&w, "Command9")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(poller.isCycleRunning(), 3000);
+        writeWithRetry(1, 250);
+        writeWithRetry(2, 300);
+        child<QPushButton>(&w, "Command10")->click();
+        fake.settle();
+        const qsizetype n = fake.calls.size();
+        QVERIFY(n >= 5);
+        QCOMPARE(fake.calls[n - 1], (LinkCall{LinkOp::Close, 1, 0, 0, 0}));
+        QCOMPARE(fake.calls[n - 2], (LinkCall{LinkOp::Write, 1, 1, 2, 300}));
+        QCOMPARE(fake.calls[n - 3], (LinkCall{LinkOp::Write, 1, 1, 1, 250}));
+        QVERIFY(fake.calls[n - 4].op != LinkOp::Write); // the read on the line when they were queued
+        QVERIFY(!poller.isCycleRunning());
+    }
+
+    // "退出" waits for the writes queued before it: they are on the line when
+    // the program is told to end.
+    void exitLetsQueuedWritesOutFirst()
+    {
+        FakeLink fake;
+        fake.onCall = [](const LinkCall &) { QThread::msleep(50); };
+        auto *w = new MainWindow;
+        w->show();
+        writeWithRetry(3, 1);
+        writeWithRetry(257, 5);
+        QTimer::singleShot(0, w, [w] { w->exitProgram(); });
+        QTimer failsafe;
+        failsafe.setSingleShot(true);
+        connect(&failsafe, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        failsafe.start(5000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        // No settle: the exit itself waited.
+        QCOMPARE(fake.calls, (QList<LinkCall>{{LinkOp::Write, 0, 0, 3, 1}, {LinkOp::Write, 0, 0, 257, 5}}));
+        delete w;
     }
 
     void theCloseBoxIsRefused()

@@ -5,6 +5,7 @@
 #include "app/status/statuspanel.h"
 
 #include "chart/trendchart.h"
+#include "link/linkthread.h"
 #include "link/modbusrtu.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
@@ -25,6 +26,8 @@
 #include <QtTest>
 
 using namespace station;
+
+Q_DECLARE_METATYPE(station::sim::Fault)
 
 class TestStationSim : public QObject {
     Q_OBJECT
@@ -110,17 +113,69 @@ private slots:
 
         status::StatusPanel *panel = w.statusPanel();
         panel->setValueEntry(0)->setText(QStringLiteral("365"));
-        panel->setValueButton(0)->click(); // 设定SV1
-        QCOMPARE(controller.holding(1), std::int16_t(365));
+        panel->setValueButton(0)->click(); // 设定SV1, queued on the link thread
+        QTRY_COMPARE_WITH_TIMEOUT(controller.holding(1), std::int16_t(365), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(panel->setValueLabel(0)->text(), QStringLiteral("365"), 3000);
 
         QComboBox *runCommand = panel->runCommandBox();
         runCommand->setCurrentIndex(1); // "1:运行 "
         panel->runCommandButton()->click(); // 设定曲线
-        QCOMPARE(controller.holding(3), std::int16_t(1));
+        QTRY_COMPARE_WITH_TIMEOUT(controller.holding(3), std::int16_t(1), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(panel->programLabel(0)->text(), QStringLiteral("运行"), 3000);
 
         w.findChild<QPushButton *>("Command10")->click(); // 关闭
+    }
+
+    // The indicator beside 打开/关闭: "未连接" while closed, "通讯正常" while the
+    // controller answers, "通讯中断" in red once no good reply came for a
+    // second; the tooltip names the device and the last error.
+    void theLinkStateFollowsTheLine_data()
+    {
+        QTest::addColumn<sim::Fault>("fault");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("silent") << sim::Fault::Silent << QStringLiteral("Connection timed out");
+        QTest::newRow("bad crc") << sim::Fault::BadCrc << QStringLiteral("Invalid CRC");
+        QTest::newRow("exception") << sim::Fault::Exception << QStringLiteral("Illegal data address");
+    }
+
+    void theLinkStateFollowsTheLine()
+    {
+        QFETCH(sim::Fault, fault);
+        QFETCH(QString, error);
+        sim::Simulator controller(1, 1);
+        QVERIFY(controller.start());
+        MainWindow w;
+        Poller poller;
+        w.setPoller(&poller);
+        w.show();
+        auto *state = w.findChild<QLabel *>("LinkState");
+        QVERIFY(state);
+        QCOMPARE(state->accessibleDescription(), QStringLiteral("LinkState"));
+        QCOMPARE(state->text(), QStringLiteral("未连接"));
+
+        w.findChild<QPushButton *>("Command9")->click(); // 打开
+        QTRY_VERIFY_WITH_TIMEOUT(link::linkThread().status().good > 0, 2000);
+        QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("通讯正常"), 1000);
+        QVERIFY2(state->toolTip().contains(controller.linkPath()), qPrintable(state->toolTip()));
+
+        controller.setFault(fault);
+        QElapsedTimer sinceFault;
+        sinceFault.start();
+        QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("通讯中断"), 5000);
+        // One second without a good reply, then at most one refresh (250 ms),
+        // plus the exchange that was on the line and room for a loaded machine.
+        QVERIFY2(sinceFault.elapsed() <= 2500, qPrintable(QString::number(sinceFault.elapsed())));
+        QCOMPARE(state->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QTRY_VERIFY2_WITH_TIMEOUT(state->toolTip().contains(error), qPrintable(state->toolTip()), 3000);
+        QVERIFY(link::linkThread().status().failed > 0);
+
+        controller.setFault(sim::Fault::None);
+        QTRY_COMPARE_WITH_TIMEOUT(state->text(), QStringLiteral("通讯正常"), 5000);
+        QVERIFY(state->palette().color(QPalette::WindowText) != QColor(255, 0, 0));
+
+        w.findChild<QPushButton *>("Command10")->click(); // 关闭
+        QCOMPARE(state->text(), QStringLiteral("未连接"));
+        link::linkThread().drain();
     }
 };
 

@@ -3,6 +3,7 @@
 // the window reaches the controller and comes back into its value display.
 #include "config/configwindow.h"
 
+#include "link/linkthread.h"
 #include "link/modbusrtu.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
@@ -124,6 +125,7 @@ void TestConfigSim::writtenValueReadsBack()
     type(element, typed);
     QElapsedTimer sinceWrite;
     sinceWrite.start();
+    link::linkThread().drain(); // the write is queued on the link thread
     QCOMPARE(m_sim->writes(), (std::vector<sim::RegisterWrite>{{reg, std::int16_t(stored)}}));
     QTRY_COMPARE_WITH_TIMEOUT(m_window->display(element)->text(), shown, kReadBackMs);
     QVERIFY(sinceWrite.elapsed() <= kReadBackMs);

@@ -152,8 +152,10 @@ private slots:
         m_sim->setFault(fault);
         m_sim->setInput(1, 4321);
         const qint64 ms = timedCycle(poller);
-        // Every exchange costs at most one response time-out (plus a little).
-        const qint64 bound = 9 * (link::responseTimeout(1).count() + 60);
+        // Every exchange costs at most its response time-out, then a wait for a
+        // quiet line: one more time-out, two when a late reply comes in it
+        // (plus a little).
+        const qint64 bound = 9 * (3 * link::responseTimeout(1).count() + 60);
         QVERIFY2(ms <= bound, qPrintable(QStringLiteral("%1 ms > %2 ms").arg(ms).arg(bound)));
         QCOMPARE(registerImage().inputWords, good.inputWords);
         QCOMPARE(registerImage().discreteBits, good.discreteBits);
@@ -165,13 +167,28 @@ private slots:
         m_sim->setFault(Fault::None);
         QElapsedTimer recovery;
         recovery.start();
-        while (registerImage().inputWords[0] != 4321 && recovery.elapsed() < 3000) {
+        while (registerImage().inputWords[0] != 4321 && recovery.elapsed() < 15000) {
             poller.runCycle();
             QTest::qWait(20);
         }
         poller.runCycle();
         QCOMPARE(registerImage().inputWords[0], 4321);
         verifyImageEqualsSimulator();
+    }
+
+    // A reply that comes after the time-out is never taken for the answer to
+    // the next request, even one of the same shape: the next request waits
+    // until the line has been quiet for a time-out, then goes out and gets its
+    // own answer (it is not failed unsent).
+    void aLateReplyIsNeverMisread()
+    {
+        m_sim->setFault(Fault::Slow, 1); // the next reply comes 700 ms late
+        std::int32_t alarms[8] = {};
+        QCOMPARE(Get_4X_DX(1, 1, 257, 8, alarms), link::kReadFailed);
+        std::int32_t holding[8] = {};
+        QCOMPARE(Get_4X_DX(1, 1, 1, 8, holding), link::kOk);
+        for (int i = 0; i < 8; ++i)
+            QCOMPARE(holding[i], std::int32_t(m_sim->holding(1 + i)));
     }
 
     void aVanishedDeviceIsReopenedWhenItReturns()

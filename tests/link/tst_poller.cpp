@@ -1,5 +1,7 @@
-// The polling cycle against a fake link: the exact calls and their order, the
-// image it fills, the byte decoding rules and the no-nesting rule.
+// The polling cycle against a fake link on the link thread: the exact calls and
+// their order, the yields between them, the image it fills, the byte decoding
+// rules, the deferred tick, the stop, and writes between two reads.
+#include "link/linkthread.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
 
@@ -29,13 +31,10 @@ private slots:
     {
         FakeLink fake;
         Poller poller;
-        int yields = 0;
         QList<int> callsAtYield;
-        poller.setYield([&] {
-            ++yields;
-            callsAtYield.append(int(fake.calls.size()));
-        });
-        poller.runCycle();
+        // At a yield the cycle's read has come back and the next is not posted.
+        poller.setYield([&] { callsAtYield.append(int(fake.calls.size())); });
+        QVERIFY(poller.runCycle());
 
         const QList<LinkCall> expected = {
             {LinkOp::ReadInput, 3, 7, 1, 8},       {LinkOp::ReadInput, 3, 7, 4097, 16},
@@ -73,7 +72,6 @@ private slots:
         fake.coilSlots[0] = 255;
         fake.coilSlots[1] = 1;
         Poller poller;
-        poller.setYield({});
         poller.runCycle();
 
         const RegisterImage &img = registerImage();
@@ -153,48 +151,80 @@ private slots:
         }
     }
 
-    void failedReadsKeepTheImageAndZeroTheParameterBlock()
+    void failedReadsKeepTheImage()
     {
         FakeLink fake;
         fake.inputs[1] = 42;
         fake.holding[4097] = 9;
         fake.discreteSlots[0] = 4;
         Poller poller;
-        poller.setYield({});
         poller.runCycle();
         fake.readsFail = true;
         fake.inputs[1] = 43;
+        fake.holding[4097] = 10;
         poller.runCycle();
         QCOMPARE(registerImage().inputWords[0], 42);       // buffer left untouched
         QCOMPARE(registerImage().discreteBits[2], 1);      // bits unchanged
-        QCOMPARE(registerImage().paramImage[0], 0.0f);     // a failed run leaves zeros
+        QCOMPARE(registerImage().paramImage[0], 9.0f);     // the parameter block too
     }
 
-    void aTickDuringAYieldIsDroppedNotNested()
+    // One bad exchange in the parameter block: the failed run keeps its
+    // previous values (not zeros), the other two take the new ones.
+    void aFailedParameterRunKeepsItsValues_data()
+    {
+        QTest::addColumn<int>("failingRun");
+        QTest::newRow("4097..4112") << 4097;
+        QTest::newRow("4113..4128") << 4113;
+        QTest::newRow("4129..4144") << 4129;
+    }
+
+    void aFailedParameterRunKeepsItsValues()
+    {
+        QFETCH(int, failingRun);
+        FakeLink fake;
+        for (int i = 0; i < 48; ++i)
+            fake.holding[4097 + i] = 5000 + i;
+        Poller poller;
+        poller.runCycle();
+        for (int i = 0; i < 48; ++i)
+            fake.holding[4097 + i] = 6000 + i;
+        fake.failingReads = {failingRun};
+        poller.runCycle();
+        for (int i = 0; i < 48; ++i) {
+            const bool failed = 4097 + i >= failingRun && 4097 + i < failingRun + 16;
+            QCOMPARE(registerImage().paramImage[std::size_t(i)], float(failed ? 5000 + i : 6000 + i));
+        }
+    }
+
+    // A tick that falls due while a cycle runs is deferred: the next cycle
+    // starts as soon as this one ends, and cycles never interleave.
+    void aTickDuringACycleIsDeferredNotNested()
     {
         FakeLink fake;
         Poller poller;
-        int depth = 0;
-        int maxDepth = 0;
-        fake.onCall = [&](const LinkCall &) {
-            maxDepth = std::max(maxDepth, depth);
-        };
+        int ticks = 0;
         poller.setYield([&] {
-            ++depth;
-            poller.runCycle(); // what a timer tick during the yield would do
-            --depth;
+            if (poller.completedCycles() == 0) {
+                ++ticks;
+                poller.startCycle(); // what a timer tick during the cycle does
+            }
         });
-        poller.runCycle();
-        QCOMPARE(fake.calls.size(), 9);
-        QCOMPARE(poller.completedCycles(), 1);
-        QCOMPARE(poller.droppedTicks(), 8);
+        QVERIFY(poller.runCycle());
+        QVERIFY(poller.runCycle()); // the deferred one, which has started by itself
+        QCOMPARE(poller.completedCycles(), 2);
+        fake.settle();
+        QCOMPARE(fake.calls.size(), 18);
+        for (int i = 0; i < 9; ++i)
+            QVERIFY2(fake.calls[9 + i] == fake.calls[i], qPrintable(test::describe(fake.calls[9 + i])));
+        QCOMPARE(poller.deferredTicks(), 1); // however many ticks fell due
+        QCOMPARE(ticks, 8);
         QVERIFY(!poller.isCycleRunning());
     }
 
     void realTimerTicksDuringYieldsDoNotNest()
     {
         FakeLink fake;
-        Poller poller; // default yield: processEvents
+        Poller poller; // driven by its own 100 ms timer
         bool inside = false;
         bool nested = false;
         fake.onCall = [&](const LinkCall &c) {
@@ -224,9 +254,50 @@ private slots:
         Poller poller;
         poller.startPolling();
         poller.setYield([&] { poller.stopPolling(); });
-        poller.runCycle();
+        QVERIFY(!poller.runCycle());
+        fake.settle();
         QCOMPARE(fake.calls.size(), 1);
         QVERIFY(!poller.isCycleRunning());
+        QCOMPARE(poller.completedCycles(), 0);
+    }
+
+    // A window's write made while a cycle runs (here, an event pending when
+    // the third read completes) goes out between two reads: after the read it
+    // followed, before the next one.
+    void aWriteDuringACycleGoesOutBetweenTwoReads()
+    {
+        FakeLink fake;
+        Poller poller;
+        int yields = 0;
+        poller.setYield([&] {
+            if (++yields == 3)
+                QMetaObject::invokeMethod(
+                    &poller, [] { writeWithRetry(257, -5); }, Qt::QueuedConnection);
+        });
+        QVERIFY(poller.runCycle());
+        fake.settle();
+        QCOMPARE(fake.calls.size(), 10);
+        QCOMPARE(fake.calls[2], (LinkCall{LinkOp::ReadHolding, 3, 7, 1, 8}));
+        QCOMPARE(fake.calls[3], (LinkCall{LinkOp::Write, 3, 7, 257, -5}));
+        QCOMPARE(fake.calls[4], (LinkCall{LinkOp::ReadHolding, 3, 7, 4097, 16}));
+    }
+
+    // Stopping ends the cycle on the link thread's queue too: the read that has
+    // not gone out is dropped, the writes queued before the stop still go out.
+    void stoppingDropsTheCyclesQueuedReadButNotWrites()
+    {
+        FakeLink fake;
+        Poller poller;
+        poller.setYield([&] {
+            writeWithRetry(1, 11);
+            poller.stopPolling();
+            writeWithRetry(2, 22);
+        });
+        QVERIFY(!poller.runCycle());
+        const auto writes = fake.writes();
+        QCOMPARE(fake.calls.size(), 3);
+        QCOMPARE(fake.calls[0].op, LinkOp::ReadInput);
+        QCOMPARE(writes, (QList<LinkCall>{{LinkOp::Write, 3, 7, 1, 11}, {LinkOp::Write, 3, 7, 2, 22}}));
     }
 
     void writeWithRetryIssuesExactlyOneMoreCallAfterFailure_data()
@@ -239,13 +310,14 @@ private slots:
         QTest::newRow("-8887 counts as success") << -8887 << 1;
     }
 
+    // The retry is decided on the link thread: the caller gets kQueued at once.
     void writeWithRetryIssuesExactlyOneMoreCallAfterFailure()
     {
         QFETCH(int, firstResult);
         QFETCH(int, calls);
         FakeLink fake;
         fake.writeResults = {firstResult, -8888, -8888};
-        QCOMPARE(writeWithRetry(257, -5), firstResult);
+        QCOMPARE(writeWithRetry(257, -5), link::kQueued);
         const auto writes = fake.writes();
         QCOMPARE(writes.size(), calls);
         for (const LinkCall &w : writes)

@@ -4,6 +4,7 @@
 // the run state the controller reports shows in the run status.
 #include "program/ui/programeditor.h"
 
+#include "link/linkthread.h"
 #include "link/modbusrtu.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
@@ -89,6 +90,7 @@ private slots:
         box->setFocus(Qt::TabFocusReason);
         QTest::keyClicks(box, "321");
         leave();
+        link::linkThread().drain(); // the write is queued on the link thread
         QCOMPARE(m_sim->holding(8201), 321);
         QCOMPARE(m_sim->writes(), (std::vector<sim::RegisterWrite>{{8201, 321}}));
         QTRY_COMPARE_WITH_TIMEOUT(label("Label3_8")->text(), QStringLiteral("321"), kDeadlineMs);
@@ -100,6 +102,7 @@ private slots:
         box->setFocus(Qt::TabFocusReason);
         QTest::keyClicks(box, "45");
         leave();
+        link::linkThread().drain();
         QCOMPARE(m_sim->writes(), (std::vector<sim::RegisterWrite>{{8231, 45}}));
         QTRY_COMPARE_WITH_TIMEOUT(label("Label3_38")->text(), QStringLiteral("45"), kDeadlineMs);
     }
@@ -112,6 +115,7 @@ private slots:
         QTest::keyClick(combo, Qt::Key_Down);
         leave();
         QCOMPARE(combo->currentText(), QStringLiteral("2"));
+        link::linkThread().drain();
         QCOMPARE(m_sim->writes(), (std::vector<sim::RegisterWrite>{{8194, 2}}));
         QTRY_COMPARE_WITH_TIMEOUT(label("Label3_1")->text(), QStringLiteral("2"), kDeadlineMs);
     }
@@ -135,6 +139,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label("Pro_S_0")->text(), QStringLiteral("停止  "), kDeadlineMs);
 
         writeWithRetry(station::reg::kRunCommand, 1);
+        link::linkThread().drain();
         QCOMPARE(m_sim->writeCount(3), 1u);
         model.step(0.1);
         QCOMPARE(model.runState(), sim::RunState::Running);

@@ -69,6 +69,13 @@ class TestProgramEditor : public QObject {
         w->setFocus(Qt::TabFocusReason);
         QVERIFY(w->hasFocus());
     }
+    // One whole refresh: its block read goes through the link thread.
+    bool refreshNow()
+    {
+        QSignalSpy refreshed(m_editor.get(), &ProgramEditor::refreshed);
+        m_editor->refresh();
+        return refreshed.wait(5000);
+    }
     static void tab()
     {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -412,7 +419,7 @@ private slots:
         for (int i = 0; i < 16; ++i)
             status[std::size_t(i)] = 10 * i;
         status[0] = state;
-        m_editor->refresh();
+        QVERIFY(refreshNow());
         QCOMPARE(label("Pro_S_0")->text(), text);
         QCOMPARE(label("Pro_S_5")->text(), QStringLiteral("50"));
         QCOMPARE(label("Pro_S_8")->text(), QStringLiteral("80"));
@@ -422,7 +429,7 @@ private slots:
     {
         m_fake->holding = {{8193, 1}, {8194, 2}, {8195, 0}, {8196, 4}, {8197, 1}, {8198, 0}, {8201, 100},
                            {8231, 25}, {8232, 99}};
-        m_editor->refresh();
+        QVERIFY(refreshNow());
         const QList<LinkCall> reads{{LinkOp::ReadHolding, 1, 1, 8193, 16},
                                     {LinkOp::ReadHolding, 1, 1, 8209, 16},
                                     {LinkOp::ReadHolding, 1, 1, 8225, 16}};
@@ -443,7 +450,7 @@ private slots:
 
         // An unknown time unit keeps the title and shows the number.
         m_fake->holding[8193] = 5;
-        m_editor->refresh();
+        QVERIFY(refreshNow());
         QCOMPARE(label("Label7_1")->text(), QStringLiteral("时间单位：分钟"));
         QCOMPARE(label("Label3_0")->text(), QStringLiteral("5"));
     }
@@ -454,7 +461,7 @@ private slots:
         m_editor->setCanvas(&canvas);
         box(2)->setText("10");
         box(6)->setText("20");
-        m_editor->refresh();
+        QVERIFY(refreshNow());
         for (int i = 0; i < 16; ++i)
             QCOMPARE(label(QStringLiteral("Label8_%1").arg(i))->text(), QString::number(3 * i));
         QCOMPARE(canvas.clears(), 1);
@@ -480,7 +487,7 @@ private slots:
         m_fake->holding[8197] = 1;  // start from the set values
         registerImage().liveSample = {10, 20, 250, 60, 0, 0, 0, 0, 0, 0};
 
-        m_editor->refresh();
+        QVERIFY(refreshNow());
         // Drawn with the scale values of load: every curve on the bottom edge.
         for (const auto &l : canvas.linesWithColor(QColor(255, 0, 0)))
             QCOMPARE(l.y2, 9008.0);
@@ -494,7 +501,7 @@ private slots:
         QCOMPARE(label("Label11")->text(), QStringLiteral("93.33334"));
         QCOMPARE(int(m_editor->tables().sv1[0]), 250);
 
-        m_editor->refresh();
+        QVERIFY(refreshNow());
         const auto sv1 = canvas.linesWithColor(QColor(255, 0, 0));
         QCOMPARE(sv1[0].y1, 7400.0);  // from the live SV1 250
         QCOMPARE(sv1[0].y2, 9008.0);  // the minimum on the bottom edge
@@ -503,8 +510,8 @@ private slots:
         // Start from the measured values.
         m_fake->holding[8197] = 0;
         registerImage().liveSample[0] = 150;
-        m_editor->refresh();  // takes PV1 150 after drawing
-        m_editor->refresh();
+        QVERIFY(refreshNow());  // takes PV1 150 after drawing
+        QVERIFY(refreshNow());
         QCOMPARE(canvas.linesWithColor(QColor(255, 0, 0))[0].y1, 8472.0);  // 10079 - round(1607.14)
     }
 
@@ -516,16 +523,16 @@ private slots:
             box(segmentEntry(k, SegmentField::Sv1))->setText(QString::number(100 * k));
             box(segmentEntry(k, SegmentField::Sv2))->setText("50");
         }
-        m_editor->refresh();
-        m_editor->refresh();
+        QVERIFY(refreshNow());
+        QVERIFY(refreshNow());
         const float scale = m_editor->scale().verticalScale;
         QCOMPARE(scale, float(9000 / (700 * 1.2)));
         for (int k = 1; k <= 8; ++k) {
             box(segmentEntry(k, SegmentField::Sv1))->setText("0");
             box(segmentEntry(k, SegmentField::Sv2))->setText("300");
         }
-        m_editor->refresh();
-        m_editor->refresh();
+        QVERIFY(refreshNow());
+        QVERIFY(refreshNow());
         QCOMPARE(int(m_editor->scale().range), 0);
         QCOMPARE(m_editor->scale().verticalScale, scale);
         QCOMPARE(label("Label5")->text(), QStringLiteral("300"));
@@ -544,7 +551,8 @@ private slots:
             if (std::exchange(first, false))
                 tab();
         });
-        m_editor->refresh();
+        QVERIFY(refreshNow());
+        m_fake->settle();
         QCOMPARE(m_fake->calls.size(), 4);
         QCOMPARE(m_fake->calls[0].first, 8193);
         QCOMPARE(m_fake->calls[1], write(8201, 77));

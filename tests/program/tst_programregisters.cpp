@@ -171,7 +171,13 @@ private slots:
         QList<int> callsAtYield;
         ProgramImage image{};
         image[60] = 0;
-        readProgramBlock(image, [&] { callsAtYield.append(int(fake.calls.size())); });
+        link::ReadChain chain;
+        // At a yield the run has come back and the next is not posted yet.
+        chain.setYield([&] { callsAtYield.append(int(fake.calls.size())); });
+        bool done = false;
+        QVERIFY(readProgramBlock(chain, image, [&] { done = true; }));
+        QVERIFY(!readProgramBlock(chain, image, {})); // never two at once
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
 
         const QList<LinkCall> expected{{LinkOp::ReadHolding, 3, 7, 8193, 16},
                                        {LinkOp::ReadHolding, 3, 7, 8209, 16},
@@ -191,7 +197,10 @@ private slots:
         ProgramImage image{};
         image[0] = 11;
         image[47] = 22;
-        readProgramBlock(image, [] {});
+        link::ReadChain chain;
+        bool done = false;
+        QVERIFY(readProgramBlock(chain, image, [&] { done = true; }));
+        QTRY_VERIFY_WITH_TIMEOUT(done, 5000);
         QCOMPARE(fake.calls.size(), 3);
         QCOMPARE(image[0], 11);
         QCOMPARE(image[47], 22);
@@ -213,7 +222,7 @@ private slots:
         FakeLink fake;
         for (int r : results)
             fake.writeResults.push_back(r);
-        writeProgramRegister(8194, 2);
+        QCOMPARE(writeProgramRegister(8194, 2), link::kQueued);
         QCOMPARE(fake.writes().size(), writes);
         for (const LinkCall &c : fake.writes())
             QCOMPARE(c, (LinkCall{LinkOp::Write, 3, 7, 8194, 2}));

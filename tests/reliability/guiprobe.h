@@ -2,9 +2,9 @@
 //
 // GuiProbe: a precise 10 ms timer on the GUI thread. The longest interval
 // between two of its ticks is how long the thread went without processing
-// events (a blocking exchange, a database commit, a repaint); it also fires
-// inside the poller's yields, which is where the register image changes, so a
-// watch run on every tick sees the image between any two exchanges.
+// events (a database commit, a repaint, a handler). The register image changes
+// only on the GUI thread, one read's reply at a time, so a watch run on every
+// tick sees the image between two stores.
 #pragma once
 
 #include <QDateTime>

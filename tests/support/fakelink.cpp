@@ -1,5 +1,7 @@
 #include "tests/support/fakelink.h"
 
+#include "link/linkthread.h"
+
 namespace station::test {
 
 QString describe(const LinkCall &c)
@@ -24,8 +26,15 @@ FakeLink::~FakeLink()
     link::setBackend(nullptr);
 }
 
+void FakeLink::settle() const
+{
+    link::linkThread().drain();
+}
+
 QList<LinkCall> FakeLink::writes() const
 {
+    settle();
+    std::lock_guard lock(m_mutex);
     QList<LinkCall> out;
     for (const LinkCall &c : calls)
         if (c.op == LinkOp::Write)
@@ -35,6 +44,7 @@ QList<LinkCall> FakeLink::writes() const
 
 void FakeLink::record(const LinkCall &call)
 {
+    std::lock_guard lock(m_mutex);
     calls.append(call);
     if (onCall)
         onCall(call);
@@ -42,12 +52,14 @@ void FakeLink::record(const LinkCall &call)
 
 std::int32_t FakeLink::openPort(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
 {
+    std::lock_guard lock(m_mutex);
     record({LinkOp::Open, port, 0, baudCode, parityCode});
     return 0;
 }
 
 std::int32_t FakeLink::closePort(std::int32_t port)
 {
+    std::lock_guard lock(m_mutex);
     record({LinkOp::Close, port, 0, 0, 0});
     return 0;
 }
@@ -55,48 +67,57 @@ std::int32_t FakeLink::closePort(std::int32_t port)
 std::int32_t FakeLink::readInputRegisters(std::int32_t port, std::int32_t station, std::int32_t first,
                                           std::int32_t count, std::int32_t *buffer)
 {
-    if (!readsFail)
+    std::lock_guard lock(m_mutex);
+    const bool fail = readsFail || failingReads.contains(first);
+    if (!fail)
         for (int i = 0; i < count; ++i)
             buffer[i] = inputs.value(first + i, 0);
     record({LinkOp::ReadInput, port, station, first, count});
-    return readsFail ? -1 : 0;
+    return fail ? -1 : 0;
 }
 
 std::int32_t FakeLink::readHoldingRegisters(std::int32_t port, std::int32_t station, std::int32_t first,
                                             std::int32_t count, std::int32_t *buffer)
 {
-    if (!readsFail)
+    std::lock_guard lock(m_mutex);
+    const bool fail = readsFail || failingReads.contains(first);
+    if (!fail)
         for (int i = 0; i < count; ++i)
             buffer[i] = holding.value(first + i, 0);
     record({LinkOp::ReadHolding, port, station, first, count});
-    return readsFail ? -1 : 0;
+    return fail ? -1 : 0;
 }
 
 std::int32_t FakeLink::readDiscreteInputs16(std::int32_t port, std::int32_t station, std::int32_t first,
                                             std::int32_t *buffer)
 {
-    if (!readsFail) {
+    std::lock_guard lock(m_mutex);
+    const bool fail = readsFail || failingReads.contains(first);
+    if (!fail) {
         buffer[0] = discreteSlots[0];
         buffer[1] = discreteSlots[1];
     }
     record({LinkOp::ReadDiscrete, port, station, first, 16});
-    return readsFail ? -1 : 0;
+    return fail ? -1 : 0;
 }
 
 std::int32_t FakeLink::readCoils16(std::int32_t port, std::int32_t station, std::int32_t first,
                                    std::int32_t *buffer)
 {
-    if (!readsFail) {
+    std::lock_guard lock(m_mutex);
+    const bool fail = readsFail || failingReads.contains(first);
+    if (!fail) {
         buffer[0] = coilSlots[0];
         buffer[1] = coilSlots[1];
     }
     record({LinkOp::ReadCoils, port, station, first, 16});
-    return readsFail ? -1 : 0;
+    return fail ? -1 : 0;
 }
 
 std::int32_t FakeLink::writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
                                      std::int32_t value)
 {
+    std::lock_guard lock(m_mutex);
     std::int32_t result = 0;
     if (!writeResults.empty()) {
         result = writeResults.front();

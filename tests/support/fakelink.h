@@ -2,16 +2,22 @@
 // from register maps the test fills, and scripts results (for example -8888 on
 // the first write). Installs itself on construction and restores the libmodbus
 // backend on destruction.
+//
+// The calls come from the link thread. Read `calls` after settle() (or
+// writes(), which settles first): it waits until the link thread has carried
+// out everything queued so far. onCall runs on the link thread.
 #pragma once
 
 #include "link/backend.h"
 
 #include <QList>
 #include <QMap>
+#include <QSet>
 #include <QString>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <mutex>
 
 namespace station::test {
 
@@ -42,6 +48,8 @@ public:
 
     // When set, reads fail and leave their buffer untouched.
     bool readsFail = false;
+    // Reads starting at one of these registers or points fail the same way.
+    QSet<std::int32_t> failingReads;
     // Results of the next writes, first in first out; when empty a write returns 0.
     std::deque<std::int32_t> writeResults;
     // When true a successful write also stores the value in `holding`.
@@ -50,8 +58,15 @@ public:
     std::function<void(const LinkCall &)> onCall;
 
     QList<LinkCall> calls;
+    // The writes among the calls, once everything queued has gone out.
     QList<LinkCall> writes() const;
-    void clear() { calls.clear(); }
+    // Waits until the link thread has carried out everything queued so far.
+    void settle() const;
+    void clear()
+    {
+        settle();
+        calls.clear();
+    }
 
     std::int32_t openPort(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode) override;
     std::int32_t closePort(std::int32_t port) override;
@@ -68,6 +83,7 @@ public:
 
 private:
     void record(const LinkCall &call);
+    mutable std::recursive_mutex m_mutex;
 };
 
 } // namespace station::test
