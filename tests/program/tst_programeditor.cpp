@@ -563,8 +563,11 @@ private slots:
     void timerRefreshes()
     {
         registerImage().programStatus[0] = 1;
+        QSignalSpy refreshed(m_editor.get(), &ProgramEditor::refreshed);
         m_editor->findChild<QTimer *>(QStringLiteral("Timer1"))->start();
         QTRY_COMPARE_WITH_TIMEOUT(label("Pro_S_0")->text(), QStringLiteral("运行"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(refreshed.count() >= 1, 3000); // its block read came back
+        m_fake->settle();
         QVERIFY(m_fake->calls.size() >= 3);
     }
 };
