@@ -3,7 +3,7 @@
 # and runs them one after the other, never two at once, printing their outputs.
 # Results and how to read them: bench/README.md.
 #
-#   scripts/bench.sh           every benchmark, about five minutes
+#   scripts/bench.sh           every benchmark, about seven minutes
 #   scripts/bench.sh --soak    and then the station for ten minutes (not part of CI)
 #
 # BUILD_DIR overrides the build folder.
@@ -40,6 +40,8 @@ add record bench_recorder "$build/bench/record/bench_recorder"
 add chart bench_chart "$build/bench/chart/bench_chart"
 add station bench_station "$build/bench/station/bench_station"
 add station bench_station "$build/bench/station/bench_station --wire-timing"
+add station bench_station "$build/bench/station/bench_station --silent"
+add station bench_station "$build/bench/station/bench_station --silent --write-every 3000"
 if [ "$soak" = 1 ]; then
   add station bench_station "$build/bench/station/bench_station --minutes 10"
 fi
