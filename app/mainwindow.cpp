@@ -175,7 +175,7 @@ void MainWindow::connectWritePanels()
 
 void MainWindow::connectNavigation()
 {
-    m_navView = std::make_unique<NavigationView>(*m_function, *m_status, *m_chart, m_timer1);
+    m_navView = std::make_unique<NavigationView>(*m_function, *m_status, *m_chart, m_timer1, *m_stepLabel);
     m_navigation = std::make_unique<chart::Navigation>(m_chart->chart(), *m_navView);
     chart::Navigation *nav = m_navigation.get();
     connect(m_function->zoomOut(), &QPushButton::clicked, this, [nav] { nav->zoomOut(); });
@@ -184,8 +184,8 @@ void MainWindow::connectNavigation()
     connect(m_function->pageForward(), &QPushButton::clicked, this, [nav] { nav->pageForward(); });
     connect(m_function->pageBack(), &QPushButton::clicked, this, [nav] { nav->pageBack(); });
     connect(m_function->slider(), &QSlider::valueChanged, this, [nav](int x) { nav->cursorMoved(x); });
-    connect(m_function->applyY(), &QPushButton::clicked, this, [this] {
-        chart::applyYRange(m_function->yMaximum()->text(), m_function->yMinimum()->text());
+    connect(m_function->applyY(), &QPushButton::clicked, this, [this, nav] {
+        nav->changeYRange(m_function->yMaximum()->text(), m_function->yMinimum()->text());
     });
 
     // The function keys act wherever the focus is in this window; each runs its
