@@ -16,6 +16,7 @@
 #include "link/poller.h"
 #include "link/registerimage.h"
 
+#include "common/combowheel.h"
 #include "common/naming.h"
 
 #include <QApplication>
@@ -60,6 +61,7 @@ MainWindow::MainWindow(QWidget *parent)
     setName(this, QStringLiteral("ssqx"));
     setWindowTitle(kCaption);
     buildControls();
+    keepWheelOffUnfocusedCombos(this);
 
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer2.setObjectName(QStringLiteral("Timer2"));
@@ -207,9 +209,13 @@ void MainWindow::connectNavigation()
 void MainWindow::onEscape()
 {
     // Esc ends the program, but not while the operator is typing into one of
-    // the window's entries (a set value, an alarm setting, the Y range, a list):
-    // there it would throw the program away in the middle of a number.
-    if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
+    // the window's entries (a set value, an alarm setting, the Y range, or an
+    // editable list such as the port, the address or the run command): there it
+    // would throw the program away in the middle of a number.
+    QWidget *focus = QApplication::focusWidget();
+    if (qobject_cast<QLineEdit *>(focus))
+        return;
+    if (auto *list = qobject_cast<QComboBox *>(focus); list && list->isEditable())
         return;
     exitProgram();
 }

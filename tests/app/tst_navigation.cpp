@@ -464,17 +464,31 @@ private slots:
         QVERIFY(m_window->isVisible());
     }
 
+    void escapeIsIgnoredWhileTypingAValue_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("set value 1") << "Text1_0";
+        QTest::newRow("Y maximum") << "YKD";
+        // The editable lists are text entries too.
+        QTest::newRow("run command list") << "Combo3";
+        QTest::newRow("port list") << "Port";
+        QTest::newRow("address list") << "Address";
+    }
+
     void escapeIsIgnoredWhileTypingAValue()
     {
+        QFETCH(QString, entry);
         openWindow(1000);
-        QLineEdit *sv = m_window->statusPanel()->setValueEntry(0);
-        sv->setFocus();
-        QTRY_VERIFY(sv->hasFocus());
-        QTest::keyClick(sv, Qt::Key_Escape);
+        auto *control = m_window->findChild<QWidget *>(entry);
+        QVERIFY(control);
+        control->setFocus();
+        QTRY_VERIFY(control->hasFocus());
+        QTest::keyClicks(control, "1");
+        QTest::keyClick(control, Qt::Key_Escape);
         QVERIFY(m_window->isVisible());
         QVERIFY(m_window->unloadGuard());
         // The function keys still work from the entry.
-        QTest::keyClick(sv, Qt::Key_F1);
+        QTest::keyClick(control, Qt::Key_F1);
         QCOMPARE(view().zoomLevel, 2);
     }
 };
