@@ -17,6 +17,7 @@
 #include "link/poller.h"
 #include "link/registerimage.h"
 
+#include "common/combowheel.h"
 #include "common/naming.h"
 
 #include <QApplication>
@@ -61,6 +62,7 @@ MainWindow::MainWindow(QWidget *parent)
     setName(this, QStringLiteral("ssqx"));
     setWindowTitle(kCaption);
     buildControls();
+    keepWheelOffUnfocusedCombos(this);
 
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer2.setObjectName(QStringLiteral("Timer2"));
@@ -176,7 +178,7 @@ void MainWindow::connectWritePanels()
 
 void MainWindow::connectNavigation()
 {
-    m_navView = std::make_unique<NavigationView>(*m_function, *m_status, *m_chart, m_timer1);
+    m_navView = std::make_unique<NavigationView>(*m_function, *m_status, *m_chart, m_timer1, *m_stepLabel);
     m_navigation = std::make_unique<chart::Navigation>(m_chart->chart(), *m_navView);
     chart::Navigation *nav = m_navigation.get();
     connect(m_function->zoomOut(), &QPushButton::clicked, this, [nav] { nav->zoomOut(); });
@@ -185,8 +187,8 @@ void MainWindow::connectNavigation()
     connect(m_function->pageForward(), &QPushButton::clicked, this, [nav] { nav->pageForward(); });
     connect(m_function->pageBack(), &QPushButton::clicked, this, [nav] { nav->pageBack(); });
     connect(m_function->slider(), &QSlider::valueChanged, this, [nav](int x) { nav->cursorMoved(x); });
-    connect(m_function->applyY(), &QPushButton::clicked, this, [this] {
-        chart::applyYRange(m_function->yMaximum()->text(), m_function->yMinimum()->text());
+    connect(m_function->applyY(), &QPushButton::clicked, this, [this, nav] {
+        nav->changeYRange(m_function->yMaximum()->text(), m_function->yMinimum()->text());
     });
 
     // The function keys act wherever the focus is in this window; each runs its
@@ -208,9 +210,13 @@ void MainWindow::connectNavigation()
 void MainWindow::onEscape()
 {
     // Esc ends the program, but not while the operator is typing into one of
-    // the window's entries (a set value, an alarm setting, the Y range, a list):
-    // there it would throw the program away in the middle of a number.
-    if (qobject_cast<QLineEdit *>(QApplication::focusWidget()))
+    // the window's entries (a set value, an alarm setting, the Y range, or an
+    // editable list such as the port, the address or the run command): there it
+    // would throw the program away in the middle of a number.
+    QWidget *focus = QApplication::focusWidget();
+    if (qobject_cast<QLineEdit *>(focus))
+        return;
+    if (auto *list = qobject_cast<QComboBox *>(focus); list && list->isEditable())
         return;
     exitProgram();
 }

@@ -3,6 +3,7 @@
 #include "app/functionpanel.h"
 #include "app/status/panelwidgets.h"
 #include "app/status/statuspanel.h"
+#include "app/status/statustables.h"
 
 #include "chart/draw/picturebox.h"
 #include "chart/trendchart.h"
@@ -100,6 +101,26 @@ void NavigationView::showCursorSample(const QString &date, const QString &time, 
             label->setText(values[std::size_t(j)]);
             status::setBackground(label, colors::kCursorYellow);
         }
+}
+
+void NavigationView::hideCursorSample()
+{
+    // All eight value labels: the cursor coloured every one of them, and the
+    // live timer gives back only the first three.
+    m_status.showLiveColours();
+    for (int j = 0; j < status::kProcessLabelCount; ++j)
+        if (QLabel *label = m_status.processLabel(j))
+            status::setBackground(label, colors::kPink);
+}
+
+void NavigationView::showSampleStep(float step)
+{
+    m_stepLabel.setText(QString::number(double(step)));
+}
+
+void NavigationView::refreshLeftScale()
+{
+    m_chart.leftScaleRefresh();
 }
 
 } // namespace station

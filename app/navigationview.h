@@ -1,10 +1,12 @@
 // The main window's side of the chart navigation: the function buttons, the
-// slider hc, the cursor line Line1, the live timer, and the labels that show the
-// cursor's sample (Label2 9 and 10, D_3W 0..7).
+// slider hc, the cursor line Line1, the live timer, the labels that show the
+// cursor's sample (Label2 9 and 10, D_3W 0..7), the sample-step label Label12
+// and the chart's left scale.
 #pragma once
 
 #include "chart/navigation.h"
 
+class QLabel;
 class QTimer;
 
 namespace station {
@@ -19,8 +21,9 @@ class StatusPanel;
 
 class NavigationView final : public chart::NavigationView {
 public:
-    NavigationView(FunctionPanel &function, status::StatusPanel &status, chart::TrendChart &chart, QTimer &liveTimer)
-        : m_function(function), m_status(status), m_chart(chart), m_liveTimer(liveTimer)
+    NavigationView(FunctionPanel &function, status::StatusPanel &status, chart::TrendChart &chart, QTimer &liveTimer,
+                   QLabel &stepLabel)
+        : m_function(function), m_status(status), m_chart(chart), m_liveTimer(liveTimer), m_stepLabel(stepLabel)
     {
     }
 
@@ -39,12 +42,16 @@ public:
     void setRulerCaption(const QString &caption) override;
     void showCursorLine(const QLineF &line, const draw::Pen &pen) override;
     void showCursorSample(const QString &date, const QString &time, const std::array<QString, 8> &values) override;
+    void hideCursorSample() override;
+    void showSampleStep(float step) override;
+    void refreshLeftScale() override;
 
 private:
     FunctionPanel &m_function;
     status::StatusPanel &m_status;
     chart::TrendChart &m_chart;
     QTimer &m_liveTimer;
+    QLabel &m_stepLabel;
 };
 
 } // namespace station

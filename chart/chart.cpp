@@ -85,12 +85,17 @@ void Chart::windowLoad()
 
 bool Chart::readNewestId()
 {
-    const ControlRow row = readControl(database());
+    const QSqlDatabase db = database();
+    const ControlRow row = readControl(db);
     if (row.copy)
         m_view.controlCopy = *row.copy;
     if (!row.newestId)
         return false;
     m_view.newestId = *row.newestId;
+    // Read at the same moment as the newest id, which paging measures from:
+    // rows the recorder adds later must not make a young ring look full.
+    if (const auto full = ringWrapped(db, m_view.newestId))
+        m_view.ringFull = *full;
     return true;
 }
 
@@ -135,7 +140,7 @@ void Chart::drawLabelsMarksPens()
 
 bool Chart::appendReloads() const
 {
-    return int(m_view.markEnd) + 1 >= rightEdgeEnd(m_view);
+    return m_view.windowLength == kLiveWindow && int(m_view.markEnd) + 1 >= rightEdgeEnd(m_view);
 }
 
 bool Chart::liveAppend(const std::array<float, kRecordedColumns> &sample, SampleFlags &flags)
@@ -146,8 +151,10 @@ bool Chart::liveAppend(const std::array<float, kRecordedColumns> &sample, Sample
     increment(m_view.curveEnd);
     // At or past the right edge: past it when the operator zoomed in after the
     // pens had grown beyond the new level's edge; waiting for equality there
-    // would never reload and the live pens would run off the plot.
-    if (int(m_view.markEnd) >= rightEdgeEnd(m_view)) {
+    // would never reload and the live pens would run off the plot. Only the live
+    // window reloads: a history window (321, mark end 321 and beyond) is never
+    // replaced by the newest one while the live timer runs over it.
+    if (m_view.windowLength == kLiveWindow && int(m_view.markEnd) >= rightEdgeEnd(m_view)) {
         readNewestId();
         m_view.windowEndId = m_view.newestId;
         m_view.windowLength = kLiveWindow;

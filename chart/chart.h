@@ -77,8 +77,8 @@ public:
     void drawLabelsMarksPens();
 
     // On a tick that finds the new-sample flag raised: mark end and curve end
-    // +1; at the right edge (mark end = 241 + 20 x zoom) the newest window is
-    // reloaded and the ends go back to 241; the sample goes into slot curve end,
+    // +1; in the live window (length 241), at or past the right edge (mark end
+    // 241 + 20 x zoom) the newest window is reloaded and the ends go back to 241; the sample goes into slot curve end,
     // dated by the clock; the flag is cleared and the chart repainted. Does
     // nothing while the flag is down. Returns whether a sample was appended.
     bool liveAppend(const std::array<float, kRecordedColumns> &sample, SampleFlags &flags);

@@ -92,6 +92,21 @@ ControlRow readControl(const QSqlDatabase &db)
     return row;
 }
 
+std::optional<bool> ringWrapped(const QSqlDatabase &db, std::int32_t newestId)
+{
+    if (!db.isOpen())
+        return std::nullopt;
+    QSqlQuery query(db);
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("select exists (select 1 from pv_data where w_id > ?)"));
+    query.addBindValue(newestId);
+    if (!query.exec() || !query.next()) {
+        qCDebug(lcChart) << "ring fill unreadable:" << query.lastError().text();
+        return std::nullopt;
+    }
+    return query.value(0).toBool();
+}
+
 void clearForLoad(Buffer &buffer)
 {
     for (int s = 0; s < kClearedSlots; ++s) {

@@ -50,6 +50,11 @@ struct ControlRow {
 };
 ControlRow readControl(const QSqlDatabase &db);
 
+// Whether the ring has wrapped: a row with an id above the newest id exists
+// (the recorder adds rows in id order, so before the first wrap there is none).
+// nullopt when the table cannot be read.
+std::optional<bool> ringWrapped(const QSqlDatabase &db, std::int32_t newestId);
+
 // Clears what a load replaces: date, time and value columns 0..8 of slots
 // 0..321, then the gap marks of slots 0..321. Value column 9 and slot 322 keep
 // what they hold.

@@ -20,15 +20,21 @@ const draw::Pen kCursorParkedOn{2, QColor(255, 255, 0), draw::LineStyle::Solid};
 const draw::Pen kCursorParkedOff{2, QColor(0, 255, 0), draw::LineStyle::Solid};
 const draw::Pen kCursorPen{2, QColor(192, 0, 192), draw::LineStyle::Solid};
 
-// 60 x pages back, computed in 16 bits as the window state keeps it.
-std::int32_t pageOffset(std::int16_t pagesBack)
+// 60 x pages back, in 32 bits: in 16 bits the 547th page would overflow.
+std::int32_t pageOffset(std::int32_t pagesBack)
 {
-    return std::int32_t(std::int16_t(kPageSamples * pagesBack));
+    return kPageSamples * pagesBack;
+}
+
+// Rows at and behind the newest id: ids 1..n until the ring wraps, all after.
+std::int32_t storedRows(std::int32_t newestId, bool ringFull)
+{
+    return ringFull ? sampledb::kRingSize : newestId;
 }
 
 } // namespace
 
-std::int32_t windowEndFor(std::int32_t newestId, std::int16_t pagesBack)
+std::int32_t windowEndFor(std::int32_t newestId, std::int32_t pagesBack)
 {
     const std::int32_t offset = pageOffset(pagesBack);
     if (newestId > offset)
@@ -36,10 +42,12 @@ std::int32_t windowEndFor(std::int32_t newestId, std::int16_t pagesBack)
     return sampledb::kRingSize - (offset - newestId);
 }
 
-bool stepBackRefused(std::int32_t newestId, std::int16_t pagesBack)
+bool stepBackRefused(std::int32_t newestId, std::int32_t pagesBack, bool ringFull)
 {
-    const std::int32_t offset = pageOffset(pagesBack);
-    return newestId > offset && newestId - offset <= kHistoryWindow;
+    if (pageOffset(pagesBack) + kHistoryWindow >= storedRows(newestId, ringFull))
+        return true;
+    const std::int32_t end = windowEndFor(newestId, pagesBack);
+    return end < 1 || end > sampledb::kRingSize;
 }
 
 bool applyYRange(const QString &maximumText, const QString &minimumText)
@@ -85,6 +93,7 @@ void Navigation::zoomIn()
         m_view.setZoomOutEnabled(true);
     m_chart.applyZoom();
     m_view.setSliderSteps(int(roundHalfEven(v.sampleStep)));
+    m_view.showSampleStep(v.sampleStep);
     m_chart.drawLabelsMarksPens();
 }
 
@@ -99,6 +108,7 @@ void Navigation::zoomOut()
         m_view.setZoomOutEnabled(false);
     m_chart.applyZoom();
     m_view.setSliderSteps(int(roundHalfEven(v.sampleStep)));
+    m_view.showSampleStep(v.sampleStep);
     m_chart.drawLabelsMarksPens();
 }
 
@@ -111,7 +121,7 @@ void Navigation::pageBack()
         m_view.setLiveTimerRunning(false);
         m_view.setPageForwardEnabled(true);
     }
-    if (stepBackRefused(v.newestId, v.pagesBack)) {
+    if (stepBackRefused(v.newestId, v.pagesBack, v.ringFull)) {
         m_view.setPageBackEnabled(false);
         v.atOldest = true;
         return;
@@ -127,6 +137,9 @@ void Navigation::pageForward()
     m_chart.clearAndDrawGrid();
     v.pagesBack = std::int16_t(v.pagesBack - 1);
     v.windowLength = kHistoryWindow;
+    // Windows that would now run past the oldest row are passed over.
+    while (v.pagesBack > 0 && stepBackRefused(v.newestId, v.pagesBack, v.ringFull))
+        v.pagesBack = std::int16_t(v.pagesBack - 1);
     if (v.pagesBack == 0) {
         m_chart.readNewestId();
         v.windowEndId = v.newestId;
@@ -134,6 +147,7 @@ void Navigation::pageForward()
         v.markEnd = v.curveEnd = kLiveWindow;
         m_chart.loadWindow();
         m_view.setPageForwardEnabled(false);
+        enablePageBack();
         redraw();
         m_view.setLiveTimerRunning(true);
         return;
@@ -141,10 +155,15 @@ void Navigation::pageForward()
     v.windowEndId = windowEndFor(v.newestId, v.pagesBack);
     v.markEnd = v.curveEnd = kHistoryWindow;
     loadAndRedraw();
-    if (!m_view.pageBackEnabled()) {
-        m_view.setPageBackEnabled(true);
-        v.atOldest = false;
-    }
+    if (!m_view.pageBackEnabled())
+        enablePageBack();
+}
+
+// Back from a refusal: the ring may have grown, or the view moved forward.
+void Navigation::enablePageBack()
+{
+    m_view.setPageBackEnabled(true);
+    m_chart.view().atOldest = false;
 }
 
 void Navigation::toggleRuler()
@@ -177,8 +196,11 @@ void Navigation::rulerOff()
     m_view.setSliderEnabled(false);
     m_view.focusRulerButton();
     m_view.setRulerCaption(kRulerOffCaption);
+    m_view.hideCursorSample();
     m_view.setLiveTimerRunning(true);
-    // Back to the live window; pages back and the paging buttons stay as they are.
+    // Back to the live window; pages back and the step forward stay as they are,
+    // the step back is offered again.
+    enablePageBack();
     v.windowLength = kLiveWindow;
     m_chart.readNewestId();
     v.windowEndId = v.newestId;
@@ -206,6 +228,14 @@ void Navigation::cursorMoved(int x)
     for (std::size_t j = 0; j < values.size(); ++j)
         values[j] = shortestFloatText(s.values[j]);
     m_view.showCursorSample(shortDateText(s.date), timeText(s.time), values);
+}
+
+void Navigation::changeYRange(const QString &maximumText, const QString &minimumText)
+{
+    applyYRange(maximumText, minimumText);
+    // The pens take the new range at the next repaint; the scale beside them
+    // must not wait for the live timer, which history and ruler views stop.
+    m_view.refreshLeftScale();
 }
 
 bool Navigation::key(Key key)

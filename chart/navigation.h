@@ -5,10 +5,25 @@
 //
 // Paging. A page is 60 samples. With P pages back and newest id n the window
 // ends at n - 60P, or at 65500 - (60P - n) when that passes the start of the ring
-// of ids. A step back is refused when n > 60P and n - 60P <= 321 (the window
-// would reach the oldest records of a ring that has not wrapped): the window
-// stays, pages back keeps its new value and the at-oldest flag is set, so the
-// next step forward shows the same window again.
+// of ids (60P is computed in 32 bits: the whole ring is about 1092 pages). The
+// 321-sample window then reaches 60P + 320 rows behind the newest. The rows
+// stored are ids 1..n until the ring wraps, and all 65500 once it has (a row
+// with an id above n exists). A step back is refused when 60P + 321 reaches the
+// number of rows stored: the window would run past the oldest stored row, into
+// ids that hold nothing or, in a full ring, over the newest rows again.
+//
+//   young ring, n = 1000:  P = 11 ends at 340; P = 12 (720 + 321 >= 1000) refused
+//   young ring, n = 50:    P = 1 refused at once
+//   full ring,  n = 1000:  P = 12 ends at 280 (ids 65460..65500 and 1..280),
+//                          P = 17 at 65480, P = 1086 at 1340 (ids 1020..1340,
+//                          the oldest window); P = 1087 refused
+//
+// On a refusal the window stays, pages back keeps its new value and the
+// at-oldest flag is set, so the next step forward shows the same window again.
+// Every return to the live view clears the flag and enables the step back, as
+// the ring may have grown since. A step forward passes over windows that would
+// now run past the oldest row (after a refusal from the live view left pages
+// back ahead again), so no window holding missing rows is ever loaded.
 #pragma once
 
 #include "chart/draw/canvas.h"
@@ -43,12 +58,17 @@ public:
     // The cursor's sample: Label2 9 and 10, D_3W 0..7 (yellow backgrounds).
     virtual void showCursorSample(const QString &date, const QString &time,
                                   const std::array<QString, 8> &values) = 0;
+    // Back to the live view's backgrounds of the labels the cursor coloured.
+    virtual void hideCursorSample() = 0;
+    virtual void showSampleStep(float step) = 0;     // Label12
+    virtual void refreshLeftScale() = 0;             // Label5 0..6 from the Y range
 };
 
 // Where a window ends after pages back p from the newest id (ring of ids 1..65500).
-std::int32_t windowEndFor(std::int32_t newestId, std::int16_t pagesBack);
-// Whether stepping back to pages back p is refused for that newest id.
-bool stepBackRefused(std::int32_t newestId, std::int16_t pagesBack);
+std::int32_t windowEndFor(std::int32_t newestId, std::int32_t pagesBack);
+// Whether the window of pages back p would run past the oldest stored row (or
+// end outside the ring of ids), for that newest id and whether the ring is full.
+bool stepBackRefused(std::int32_t newestId, std::int32_t pagesBack, bool ringFull);
 
 // The Y-range edit: the leading numbers of the Y maximum and Y minimum texts.
 // Returns false (and changes nothing) when refused.
@@ -73,6 +93,8 @@ public:
     void rulerOff();
     // A change of the slider to x (-1..12001).
     void cursorMoved(int x);
+    // "修改Y": the Y-range edit, then the left scale at once, in every view.
+    void changeYRange(const QString &maximumText, const QString &minimumText);
 
     enum class Key { F1, F2, F3, F4, F5, F6, F7 };
     // A function key pressed in the main window, with its guard; returns
@@ -82,6 +104,7 @@ public:
 private:
     void redraw();
     void loadAndRedraw();
+    void enablePageBack();
 
     Chart &m_chart;
     NavigationView &m_view;

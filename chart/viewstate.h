@@ -47,6 +47,7 @@ struct ViewState {
     std::int16_t curveEnd = kLiveWindow;     // pens are drawn up to here
     std::int32_t newestId = 0;               // last id read from the control table
     std::int32_t controlCopy = 0;            // second control value, read with it
+    bool ringFull = false;                   // read with it: a row above the newest id exists
     std::int32_t windowEndId = 0;            // id of the newest record in the window
     std::int16_t pagesBack = 0;              // 60-sample pages behind the newest; 0 = live view
     bool atOldest = false;                   // a step back was refused

@@ -9,22 +9,38 @@
 
 namespace station {
 
+char16_t halfWidth(char16_t c)
+{
+    if (c >= u'\uFF10' && c <= u'\uFF19')  // full-width digits
+        return char16_t(c - u'\uFF10' + u'0');
+    switch (c) {
+    case u'\uFF0B': return u'+';
+    case u'\uFF0D': return u'-';
+    case u'\uFF0E': return u'.';
+    case u'\u3000': return u' ';           // ideographic (full-width) blank
+    default: return c;
+    }
+}
+
 namespace {
 
-bool isSkipped(QChar c)
+bool isSkipped(char16_t c)
 {
     return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n';
 }
 
-// Collects the characters of the text that are not skipped, so the scanner below
-// never has to think about blanks inside the number.
+// Collects the characters of the text that are not skipped, full-width ones in
+// their ASCII form, so the scanner below never has to think about blanks inside
+// the number nor about the input method's width.
 std::u16string compact(QStringView text)
 {
     std::u16string out;
     out.reserve(std::size_t(text.size()));
-    for (QChar c : text)
-        if (!isSkipped(c))
-            out.push_back(c.unicode());
+    for (QChar c : text) {
+        const char16_t h = halfWidth(c.unicode());
+        if (!isSkipped(h))
+            out.push_back(h);
+    }
     return out;
 }
 
@@ -122,7 +138,7 @@ double leadingNumber(QStringView text)
     }
     if (!mantissa)
         return 0;
-    if (i < s.size() && (s[i] == u'e' || s[i] == u'E' || s[i] == u'd' || s[i] == u'D')) {
+    if (i < s.size() && (s[i] == u'e' || s[i] == u'E')) {
         std::size_t j = i + 1;
         std::string exponent = "e";
         if (j < s.size() && (s[j] == u'+' || s[j] == u'-'))

@@ -11,16 +11,22 @@ namespace station {
 
 // The leading number of a text, read the way the operator expects from the
 // controller's own keypad software:
+//  - the full-width digits, signs, point and blank that a Chinese input method
+//    types read as their ASCII counterparts ("１２" reads 12, "－５" reads -5);
 //  - blanks, tabs, carriage returns and line feeds are skipped wherever they stand
 //    ("1 2" reads 12, "  -5" reads -5);
 //  - an optional sign, digits, an optional decimal point (always '.') with digits,
-//    and an optional exponent (E or D, optional sign, digits) are read;
+//    and an optional exponent (E, optional sign, digits; "1d2" reads 1) are read;
 //  - reading stops at the first character that cannot continue the number
 //    ("12abc" reads 12, "1,5" reads 1);
 //  - "&H" and "&O" introduce a hexadecimal or octal integer; up to four digits
 //    read as a 16-bit signed word, more as a 32-bit signed word ("&HFFFF" is -1);
 //  - a text without a leading number reads 0.
 double leadingNumber(QStringView text);
+
+// The ASCII character a full-width digit, '+', '-', '.' or the ideographic blank
+// stands for; any other character unchanged.
+char16_t halfWidth(char16_t c);
 
 // Nearest integer, halves to the even neighbour (12.5 -> 12, 13.5 -> 14, -0.5 -> 0).
 double roundHalfEven(double value);

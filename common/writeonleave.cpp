@@ -14,42 +14,78 @@ WriteOnLeave::WriteOnLeave(Write write, QObject *parent)
 
 void WriteOnLeave::watch(QLineEdit *box)
 {
-    connect(box, &QLineEdit::textEdited, this, [this, box] { markEdited(box); });
-    connect(box, &QObject::destroyed, this, [this, box] {
-        m_edited.remove(box);
-        m_watched.remove(box);
-    });
-    m_watched.insert(box);
-    box->installEventFilter(this);
+    watchControl(box);
 }
 
 void WriteOnLeave::watch(QComboBox *combo)
 {
-    connect(combo, &QComboBox::activated, this, [this, combo] { markEdited(combo); });
-    if (QLineEdit *edit = combo->lineEdit())
-        connect(edit, &QLineEdit::textEdited, this, [this, combo] { markEdited(combo); });
-    connect(combo, &QObject::destroyed, this, [this, combo] {
-        m_edited.remove(combo);
-        m_watched.remove(combo);
+    watchControl(combo);
+}
+
+void WriteOnLeave::watchControl(QWidget *control)
+{
+    connect(control, &QObject::destroyed, this, [this, control] {
+        m_taken.remove(control);
+        m_watched.remove(control);
     });
-    m_watched.insert(combo);
-    combo->installEventFilter(this);
+    m_watched.insert(control);
+    control->installEventFilter(this);
+    if (control->hasFocus())
+        m_taken.insert(control, heldBy(control));
+}
+
+WriteOnLeave::Held WriteOnLeave::heldBy(QWidget *control)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(control))
+        return {combo->currentText(), combo->currentIndex()};
+    if (auto *box = qobject_cast<QLineEdit *>(control))
+        return {box->text(), -1};
+    return {};
+}
+
+bool WriteOnLeave::isBlank(const QString &text)
+{
+    for (QChar c : text)
+        if (!c.isSpace())  // the ideographic blank of a Chinese input method included
+            return false;
+    return true;
+}
+
+bool WriteOnLeave::isEdited(QWidget *control) const
+{
+    const auto it = m_taken.constFind(control);
+    if (it == m_taken.constEnd())
+        return false;
+    const Held now = heldBy(control);
+    return !(now == *it) && !isBlank(now.text);
 }
 
 void WriteOnLeave::leave(QWidget *control)
 {
-    if (!control || !m_edited.contains(control))
+    if (!control || !m_taken.contains(control))
         return;
+    if (!isEdited(control)) {
+        m_taken.remove(control);
+        return;
+    }
     if (m_write(control))
-        m_edited.remove(control);
+        m_taken.remove(control);
 }
 
 bool WriteOnLeave::eventFilter(QObject *watched, QEvent *event)
 {
-    if (event->type() == QEvent::FocusOut && m_watched.contains(watched)) {
+    if (!m_watched.contains(watched))
+        return QObject::eventFilter(watched, event);
+    auto *control = static_cast<QWidget *>(watched);
+    if (event->type() == QEvent::FocusIn) {
+        // Coming back from the drop-down list or from another application is
+        // no new start: what the control held when it was entered still counts.
+        if (!m_taken.contains(control))
+            m_taken.insert(control, heldBy(control));
+    } else if (event->type() == QEvent::FocusOut) {
         const Qt::FocusReason reason = static_cast<QFocusEvent *>(event)->reason();
         if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason)
-            leave(static_cast<QWidget *>(watched));
+            leave(control);
     }
     return QObject::eventFilter(watched, event);
 }

@@ -3,6 +3,7 @@
 #include "config/parametercoding.h"
 #include "config/parametertable.h"
 
+#include "common/combowheel.h"
 #include "common/logging.h"
 #include "common/naming.h"
 #include "common/writeonleave.h"
@@ -48,6 +49,7 @@ ConfigWindow::ConfigWindow(QWidget *parent) : QWidget(parent, Qt::Window)
 
     m_writes = new WriteOnLeave([this](QWidget *control) { return write(control); }, this);
     buildPages();
+    keepWheelOffUnfocusedCombos(this);
     m_tabs->setCurrentIndex(kOpeningPage);
 
     m_return = new QPushButton(QStringLiteral(" Esc 返回"), this);

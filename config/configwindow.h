@@ -2,13 +2,15 @@
 // value the controller holds (from the parameter image, refreshed each second)
 // and an entry control that writes a new value when it loses the focus.
 //
-// Writes: a control writes only when the operator changed it (typed, or picked
-// an entry) since the window was loaded or since its last write, so tabbing
-// through the window sends nothing. A combo box writes the code of the entry
-// its text equals and leaves that bare code in the box; a text that matches no
-// entry writes nothing. A text box writes its number and keeps the text as
-// typed. Each write goes through station::writeWithRetry; there is no range
-// check and no message.
+// Writes: a control writes only when, on leaving, its text (or a combo box's
+// entry) differs from what it held when it took the focus, and is not empty
+// (common/writeonleave.h), so tabbing through the window sends nothing. A combo
+// box writes the code of the entry its text equals and leaves that bare code in
+// the box; a text that matches no entry writes nothing. A text box writes its
+// number and keeps the text as typed. Each write goes through
+// station::writeWithRetry; the window makes no range check of its own (the link
+// refuses what no register word holds) and shows no message. The mouse wheel
+// changes only a combo box that has the focus.
 //
 // Life cycle: one window per opening. It refuses the close box and is left only
 // through " Esc 返回", which closes it (the window deletes itself) and emits

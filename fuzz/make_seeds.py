@@ -23,7 +23,8 @@ def put(target, data):
 def leadingnumber():
     texts = ["12", "  -5", "1 2", "12abc", "1,5", "&HFFFF", "&H7FFFFFFF", "&O777", "&o177777",
              "1.5E3", "2.5D-2", "-.5", "+7", ".", "", "1e308", "1e-5", "\t1\r\n2", "&hff", "5.",
-             "0x10", "\uff11\uff12", "1e+", "-0", "00012.500"]
+             "0x10", "\uff11\uff12", "1e+", "-0", "00012.500", "1d2", "\uff0d\uff15", "\uff11.\uff15",
+             "\uff0b\uff11\uff0e\uff15E\uff0d\uff12"]
     for t in texts:
         put("fuzz_leadingnumber", t.encode("utf-8"))
     put("fuzz_leadingnumber", b"\xff" + "3\u30004".encode("utf-16-le"))

@@ -11,7 +11,10 @@
 //                                                 byte slots: slot 0 points first..first+7,
 //                                                 slot 1 the next eight, lowest point in bit 0
 //   Get_0X_B16(port, station, first, buf)        the same for coils
-//   Set_4X_D1(port, station, reg, value)         one holding register; kWriteFailed on failure
+//   Set_4X_D1(port, station, reg, value)         one holding register; kWriteFailed on failure.
+//                                                 value kWriteMin..kWriteMax, the signed and
+//                                                 the unsigned reading of one 16-bit word;
+//                                                 any other value fails without an exchange
 //
 // Register and point numbers go on the wire unchanged (4097 is address 0x1001).
 // A failed read leaves the buffer untouched and returns kReadFailed.
@@ -26,6 +29,8 @@ namespace station::link {
 inline constexpr std::int32_t kWriteFailed = -8888;
 inline constexpr std::int32_t kReadFailed = -1;
 inline constexpr std::int32_t kOk = 0;
+inline constexpr std::int32_t kWriteMin = -32768;
+inline constexpr std::int32_t kWriteMax = 65535;
 } // namespace station::link
 
 std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode);

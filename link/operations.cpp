@@ -117,6 +117,13 @@ std::int32_t Get_0X_B16(std::int32_t port, std::int32_t station, std::int32_t fi
 std::int32_t Set_4X_D1(std::int32_t port, std::int32_t station, std::int32_t reg, std::int32_t value)
 {
     STATION_ON_LINK_THREAD(Set_4X_D1(port, station, reg, value));
+    // A register holds 16 bits, read signed or unsigned: a value neither reading
+    // can give (70000 would go out as 4464) is refused before the line is touched.
+    if (value < station::link::kWriteMin || value > station::link::kWriteMax) {
+        qCDebug(lcWire, "Set_4X_D1(%d, %d, %d, %d) = %d, refused: no 16-bit word", port, station, reg, value,
+                station::link::kWriteFailed);
+        return station::link::kWriteFailed;
+    }
     const std::int32_t r = backend().writeRegister(port, station, reg, value);
     qCDebug(lcWire, "Set_4X_D1(%d, %d, %d, %d) = %d", port, station, reg, value, r);
     return r;

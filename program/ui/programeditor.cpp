@@ -6,6 +6,7 @@
 
 #include "chart/draw/picturebox.h"
 #include "common/colors.h"
+#include "common/combowheel.h"
 #include "common/logging.h"
 #include "common/naming.h"
 #include "common/writeonleave.h"
@@ -74,6 +75,7 @@ ProgramEditor::ProgramEditor(QWidget *parent)
     buildOptionGroup();
     buildSegmentGroups();
     buildPreview();
+    keepWheelOffUnfocusedCombos(this);
 
     m_return = new QPushButton(QStringLiteral(" Esc 返回"), this);
     setName(m_return, QStringLiteral("Command11"));

@@ -6,10 +6,12 @@
 //
 // The window never fills its entries from the controller: segment boxes and
 // the cycle count start empty, each combo on its first entry. A control is
-// therefore written only after the operator edited it (typed into it or chose
-// an entry), never on mere focus traversal, and a combo text that matches no
-// entry writes nothing; otherwise tabbing through the window would overwrite
-// the controller's program with zeros and first options.
+// therefore written only when, on leaving, its text (or a combo box's entry)
+// differs from what it held when it took the focus and is not empty
+// (common/writeonleave.h), never on mere focus traversal, and a combo text that
+// matches no entry writes nothing; otherwise tabbing through the window would
+// overwrite the controller's program with zeros and first options. The mouse
+// wheel changes only a combo box that has the focus.
 //
 // Control names (objectName and accessible description):
 //   Frame9 run status: Label16_0..8 captions, Pro_S_0..8 values

@@ -9,6 +9,7 @@
 #include "link/registerimage.h"
 
 #include "tests/support/fakelink.h"
+#include "tests/support/operatorinput.h"
 #include "tests/support/testenv.h"
 
 #include <QAbstractButton>
@@ -17,6 +18,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest>
 
 using namespace station;
@@ -206,6 +209,29 @@ private slots:
         // No settle: the exit itself waited.
         QCOMPARE(fake.calls, (QList<LinkCall>{{LinkOp::Write, 0, 0, 3, 1}, {LinkOp::Write, 0, 0, 257, 5}}));
         delete w;
+    }
+
+    void theWheelScrollsPastUnfocusedLists()
+    {
+        MainWindow w;
+        w.resize(1800, 300);  // every list within the width, the page taller than the window
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *scroll = w.findChild<QScrollArea *>();
+        QScrollBar *bar = scroll->verticalScrollBar();
+        QVERIFY(bar->maximum() > 0);
+        const QList<QComboBox *> lists = w.findChildren<QComboBox *>();
+        QCOMPARE(lists.size(), 3);  // run command, port, address
+        for (QComboBox *list : lists) {
+            const QString name = list->objectName();
+            const int entry = list->currentIndex();
+            scroll->ensureWidgetVisible(list);
+            const int scrolled = bar->value();
+            test::wheel(list, scrolled < bar->maximum() ? -1 : 1);
+            QVERIFY2(list->currentIndex() == entry, qPrintable(name));
+            QVERIFY2(!list->hasFocus(), qPrintable(name));
+            QVERIFY2(bar->value() != scrolled, qPrintable(name));
+        }
     }
 
     void theCloseBoxIsRefused()

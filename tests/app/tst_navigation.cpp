@@ -39,7 +39,34 @@ class TestNavigation : public QObject {
         QVERIFY(q.exec(QStringLiteral("update sl_void set sl_pointer=%1, sl_copy=%1").arg(id)));
     }
 
+    // Rows dated one second apart, the newest id at 2026-12-08 00:16:39, so ids
+    // 1..newest fall on that day and the rows above it (the older end of a full
+    // ring) on the day before. Value column 0 holds the id.
+    static QDateTime momentOf(int id, int newest)
+    {
+        const int age = id <= newest ? newest - id : newest + sampledb::kRingSize - id;
+        return QDateTime(QDate(2026, 12, 8), QTime(0, 16, 39)).addSecs(-age);
+    }
+
+    static void seedRows(int first, int last, int newest)
+    {
+        QSqlDatabase db = sampledb::openMainWindowConnection();
+        QVERIFY(db.transaction());
+        QSqlQuery q(db);
+        QVERIFY(q.prepare(QStringLiteral("insert into pv_data values (?,?,?,?,0,0,0,0,0,0,0,0,0)")));
+        for (int id = first; id <= last; ++id) {
+            const QDateTime at = momentOf(id, newest);
+            q.bindValue(0, id);
+            q.bindValue(1, dayNumber(at.date()));
+            q.bindValue(2, dayFraction(at.time()));
+            q.bindValue(3, id);
+            QVERIFY(q.exec());
+        }
+        QVERIFY(db.commit());
+    }
+
     chart::ViewState &view() { return m_window->trendChart()->chart().view(); }
+    QLabel *stepLabel() { return m_window->findChild<QLabel *>(QStringLiteral("Label12")); }
     FunctionPanel *f() { return m_window->functionPanel(); }
 
     void openWindow(int newestId)
@@ -112,6 +139,28 @@ private slots:
         QCOMPARE(view().curveEnd, 241);
     }
 
+    void aLiveAppendNeverReplacesAHistoryWindow()
+    {
+        openWindow(1000);
+        press(Qt::Key_F7);
+        press(Qt::Key_F7);
+        press(Qt::Key_F4);
+        setNewestId(1003);
+        press(Qt::Key_F4); // ruler off: the live window, pages back still 2
+        QCOMPARE(view().pagesBack, 2);
+        QCOMPARE(view().windowEndId, 1003);
+        press(Qt::Key_F6);
+        QCOMPARE(view().windowEndId, 943);
+        QCOMPARE(view().windowLength, 321);
+        // The live timer, restarted by ruler off, finds a new sample.
+        m_window->timer1().stop();
+        sampleFlags().newSample = true;
+        QVERIFY(m_window->trendChart()->liveAppend());
+        QCOMPARE(view().windowEndId, 943);
+        QCOMPARE(view().windowLength, 321);
+        QCOMPARE(view().pagesBack, 1);
+    }
+
     void pagingBackFromNewestId1000()
     {
         openWindow(1000);
@@ -126,6 +175,10 @@ private slots:
         QCOMPARE(view().windowEndId, 340);
         QVERIFY(!m_window->timer1().isActive());
         QVERIFY(f()->pageForward()->isEnabled());
+        press(Qt::Key_F1); // the live timer is stopped: the zoom itself shows the step
+        QCOMPARE(stepLabel()->text(), QStringLiteral("75"));
+        press(Qt::Key_F2);
+        QCOMPARE(stepLabel()->text(), QStringLiteral("150"));
 
         press(Qt::Key_F7); // 1000 - 720 = 280 <= 321: refused
         QCOMPARE(view().pagesBack, 12);
@@ -142,6 +195,24 @@ private slots:
         QVERIFY(!view().atOldest);
         press(Qt::Key_F6);
         QCOMPARE(view().windowEndId, 400);
+
+        // Refused again, then ruler on and off: back in the live view the step
+        // back is offered again; refused once more, the step forward passes over
+        // the window of pages back 12, which would run past id 1.
+        press(Qt::Key_F7);
+        press(Qt::Key_F7);
+        QVERIFY(view().atOldest);
+        press(Qt::Key_F4);
+        press(Qt::Key_F4);
+        QVERIFY(!view().atOldest);
+        QVERIFY(f()->pageBack()->isEnabled());
+        QCOMPARE(view().pagesBack, 12);
+        press(Qt::Key_F7);
+        QCOMPARE(view().pagesBack, 13);
+        QVERIFY(view().atOldest);
+        press(Qt::Key_F6);
+        QCOMPARE(view().pagesBack, 11);
+        QCOMPARE(view().windowEndId, 340);
     }
 
     void aRefusalFromTheLiveViewIsUndoneByPagingForward()
@@ -154,6 +225,7 @@ private slots:
         QVERIFY(f()->pageForward()->isEnabled());
         QCOMPARE(view().windowLength, 321);
         QCOMPARE(view().windowEndId, 300); // the live window stays on screen
+        setNewestId(1000);                   // the ring grows meanwhile
         press(Qt::Key_F6);
         QCOMPARE(view().pagesBack, 0);
         QCOMPARE(view().windowLength, 241);
@@ -162,19 +234,109 @@ private slots:
         QVERIFY(!f()->pageForward()->isEnabled());
         press(Qt::Key_F6); // live view: the guard holds
         QCOMPARE(view().pagesBack, 0);
+        // Back in the live view the step back is offered again.
+        QVERIFY(!view().atOldest);
+        QVERIFY(f()->pageBack()->isEnabled());
+        press(Qt::Key_F7);
+        QCOMPARE(view().windowEndId, 940);
     }
 
     void pagingWrapsThroughTheTopOfTheIdRing()
     {
+        seedRows(65500, 65500, 30); // just after the ids wrapped
         openWindow(30);
+        QVERIFY(view().ringFull);
         press(Qt::Key_F7);
         QCOMPARE(view().windowEndId, 65470);
         press(Qt::Key_F7);
         QCOMPARE(view().windowEndId, 65410);
-        QCOMPARE(chart::windowEndFor(30, 3), 65350);
-        QVERIFY(!chart::stepBackRefused(30, 1));
-        QVERIFY(chart::stepBackRefused(1000, 12));
-        QVERIFY(!chart::stepBackRefused(1000, 11));
+    }
+
+    void pagingRule_data()
+    {
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<bool>("full");
+        QTest::addColumn<int>("pagesBack");
+        QTest::addColumn<bool>("refused");
+        QTest::addColumn<int>("windowEnd");
+        QTest::newRow("young 1000, page 11") << 1000 << false << 11 << false << 340;
+        QTest::newRow("young 1000, page 12") << 1000 << false << 12 << true << 0;
+        QTest::newRow("young 300, page 1") << 300 << false << 1 << true << 0;
+        QTest::newRow("young 50, page 1") << 50 << false << 1 << true << 0;
+        QTest::newRow("young 0, page 1") << 0 << false << 1 << true << 0;
+        QTest::newRow("full 30, page 3") << 30 << true << 3 << false << 65350;
+        QTest::newRow("full 1000, page 12 across id 1") << 1000 << true << 12 << false << 280;
+        QTest::newRow("full 1000, page 17") << 1000 << true << 17 << false << 65480;
+        QTest::newRow("full 1000, page 1086 oldest") << 1000 << true << 1086 << false << 1340;
+        QTest::newRow("full 1000, page 1087") << 1000 << true << 1087 << true << 0;
+        QTest::newRow("full 65500, page 547") << 65500 << true << 547 << false << 32680;
+        QTest::newRow("pointer above the ring") << 70000 << true << 1 << true << 0;
+    }
+
+    void pagingRule()
+    {
+        QFETCH(int, newest);
+        QFETCH(bool, full);
+        QFETCH(int, pagesBack);
+        QFETCH(bool, refused);
+        QFETCH(int, windowEnd);
+        QCOMPARE(chart::stepBackRefused(newest, pagesBack, full), refused);
+        if (!refused)
+            QCOMPARE(chart::windowEndFor(newest, pagesBack), windowEnd);
+    }
+
+    void aFullRingPagesAcrossIdOneToItsOldestRow()
+    {
+        seedRows(1, sampledb::kRingSize, 1000);
+        openWindow(1000);
+        QVERIFY(view().ringFull);
+        const chart::Buffer &buffer = m_window->trendChart()->chart().buffer();
+        auto checkSlot = [&](int slot, int id) {
+            QCOMPARE(buffer[slot].values[0], float(id));
+            QCOMPARE(buffer[slot].date, dayNumber(momentOf(id, 1000).date()));
+            QCOMPARE(buffer[slot].time, dayFraction(momentOf(id, 1000).time()));
+        };
+        for (int page = 1; page <= 12; ++page)
+            press(Qt::Key_F7);
+        // Ids 65460..65500 of the day before, then 1..280.
+        QCOMPARE(view().windowEndId, 280);
+        checkSlot(1, 65460);
+        checkSlot(40, 65499);
+        checkSlot(41, 65500);
+        checkSlot(42, 1);
+        checkSlot(321, 280);
+        for (int i = 0; i < 3; ++i)
+            press(Qt::Key_F1); // zoom 4: label k names slot 40k + 1
+        chart::TrendChart *tc = m_window->trendChart();
+        QCOMPARE(tc->dateLabel(1)->text(), QStringLiteral("2026-12-07"));
+        QCOMPARE(tc->timeLabel(1)->text(), QStringLiteral("23:59:59")); // id 65500
+        QCOMPARE(tc->dateLabel(2)->text(), QStringLiteral("2026-12-08"));
+        QCOMPARE(tc->timeLabel(2)->text(), QStringLiteral("00:00:39")); // id 40
+        for (int page = 13; page <= 17; ++page)
+            press(Qt::Key_F7);
+        QCOMPARE(view().windowEndId, 65480);
+        checkSlot(1, 65160);
+        checkSlot(321, 65480);
+        QCOMPARE(tc->dateLabel(8)->text(), QStringLiteral("2026-12-07"));
+        QCOMPARE(tc->timeLabel(8)->text(), QStringLiteral("23:59:39")); // id 65480, slot 321
+
+        // The oldest window holds ids 1020..1340; one page more would run over
+        // the newest rows.
+        view().pagesBack = 1085;
+        press(Qt::Key_F7);
+        QCOMPARE(view().windowEndId, 1340);
+        checkSlot(1, 1020);
+        checkSlot(321, 1340);
+        QVERIFY(!view().atOldest);
+        press(Qt::Key_F7);
+        QCOMPARE(view().pagesBack, 1087);
+        QVERIFY(view().atOldest);
+        QVERIFY(!f()->pageBack()->isEnabled());
+        QCOMPARE(view().windowEndId, 1340);
+        press(Qt::Key_F6);
+        QCOMPARE(view().pagesBack, 1086);
+        QCOMPARE(view().windowEndId, 1340);
+        QVERIFY(f()->pageBack()->isEnabled());
     }
 
     void theSliderEndsPageOncePerArrival()
@@ -243,6 +405,8 @@ private slots:
         QVERIFY(!f()->slider()->isEnabled());
         QVERIFY(m_window->timer1().isActive());
         QCOMPARE(pt->overlayLine(), QLineF(0, 0, 0, 330));
+        for (int j = 0; j < 8; ++j) // yellow no more, not even 3..7
+            QCOMPARE(panel->processLabel(j)->palette().color(QPalette::Window), QColor(255, 192, 255));
     }
 
     void yRangeEdit_data()
@@ -252,15 +416,16 @@ private slots:
         QTest::addColumn<bool>("accepted");
         QTest::addColumn<int>("span");
         QTest::addColumn<int>("min");
-        QTest::newRow("100 / 100") << "100" << "100" << true << 0 << 100;
-        QTest::newRow("101 over 100") << "100" << "101" << false << 60 << 0;
-        QTest::newRow("50abc") << "50abc" << "10" << true << 40 << 10;
-        QTest::newRow("empty minimum") << "80" << "" << true << 80 << 0;
-        QTest::newRow("maximum above 36000") << "36001" << "0" << false << 60 << 0;
-        QTest::newRow("maximum below -12000") << "-12001" << "-13000" << false << 60 << 0;
-        QTest::newRow("minimum below -12000") << "100" << "-12001" << false << 60 << 0;
-        QTest::newRow("span 48000 does not fit") << "36000" << "-12000" << true << 60 << -12000;
-        QTest::newRow("halves to even") << "60.5" << "-0.5" << true << 61 << 0;
+        QTest::addColumn<QString>("top"); // Label5_6 right after the edit
+        QTest::newRow("100 / 100") << "100" << "100" << true << 0 << 100 << "100";
+        QTest::newRow("101 over 100") << "100" << "101" << false << 60 << 0 << "60";
+        QTest::newRow("50abc") << "50abc" << "10" << true << 40 << 10 << "50";
+        QTest::newRow("empty minimum") << "80" << "" << true << 80 << 0 << "80";
+        QTest::newRow("maximum above 36000") << "36001" << "0" << false << 60 << 0 << "60";
+        QTest::newRow("maximum below -12000") << "-12001" << "-13000" << false << 60 << 0 << "60";
+        QTest::newRow("minimum below -12000") << "100" << "-12001" << false << 60 << 0 << "60";
+        QTest::newRow("span 48000 does not fit") << "36000" << "-12000" << true << 60 << -12000 << "-11940";
+        QTest::newRow("halves to even") << "60.5" << "-0.5" << true << 61 << 0 << "61";
     }
 
     void yRangeEdit()
@@ -270,7 +435,9 @@ private slots:
         QFETCH(bool, accepted);
         QFETCH(int, span);
         QFETCH(int, min);
+        QFETCH(QString, top);
         openWindow(1000);
+        press(Qt::Key_F7); // history view: the live timer no longer refreshes the scale
         QCOMPARE(f()->yMaximum()->text(), QStringLiteral("60"));
         QVERIFY(f()->yMinimum()->text().isEmpty());
         f()->yMaximum()->setText(maximum);
@@ -278,6 +445,7 @@ private slots:
         f()->applyY()->click();
         QCOMPARE(chart::yRange().span, span);
         QCOMPARE(chart::yRange().minimum, min);
+        QCOMPARE(m_window->trendChart()->leftScaleLabel(6)->text(), top);
         QCOMPARE(chart::applyYRange(maximum, minimum), accepted);
     }
 
@@ -296,17 +464,31 @@ private slots:
         QVERIFY(m_window->isVisible());
     }
 
+    void escapeIsIgnoredWhileTypingAValue_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("set value 1") << "Text1_0";
+        QTest::newRow("Y maximum") << "YKD";
+        // The editable lists are text entries too.
+        QTest::newRow("run command list") << "Combo3";
+        QTest::newRow("port list") << "Port";
+        QTest::newRow("address list") << "Address";
+    }
+
     void escapeIsIgnoredWhileTypingAValue()
     {
+        QFETCH(QString, entry);
         openWindow(1000);
-        QLineEdit *sv = m_window->statusPanel()->setValueEntry(0);
-        sv->setFocus();
-        QTRY_VERIFY(sv->hasFocus());
-        QTest::keyClick(sv, Qt::Key_Escape);
+        auto *control = m_window->findChild<QWidget *>(entry);
+        QVERIFY(control);
+        control->setFocus();
+        QTRY_VERIFY(control->hasFocus());
+        QTest::keyClicks(control, "1");
+        QTest::keyClick(control, Qt::Key_Escape);
         QVERIFY(m_window->isVisible());
         QVERIFY(m_window->unloadGuard());
         // The function keys still work from the entry.
-        QTest::keyClick(sv, Qt::Key_F1);
+        QTest::keyClick(control, Qt::Key_F1);
         QCOMPARE(view().zoomLevel, 2);
     }
 };

@@ -33,7 +33,8 @@ private slots:
         QTest::newRow("second point stops") << "1.2.3" << 1.2;
         QTest::newRow("comma stops") << "1,5" << 1.0;
         QTest::newRow("exponent") << "1e3" << 1000.0;
-        QTest::newRow("exponent with D") << "2D2" << 200.0;
+        QTest::newRow("D is no exponent marker") << "2D2" << 2.0;
+        QTest::newRow("d is no exponent marker") << "1d2" << 1.0;
         QTest::newRow("negative exponent") << "25E-1" << 2.5;
         QTest::newRow("exponent without digits") << "3e" << 3.0;
         QTest::newRow("exponent leading zeros") << "1E00000001" << 10.0;
@@ -44,6 +45,13 @@ private slots:
         QTest::newRow("octal") << "&O17" << 15.0;
         QTest::newRow("hex without digits") << "&H" << 0.0;
         QTest::newRow("sign alone") << "-" << 0.0;
+        QTest::newRow("full-width digits") << "１２" << 12.0;
+        QTest::newRow("full-width minus") << "－５" << -5.0;
+        QTest::newRow("full-width plus") << "＋８" << 8.0;
+        QTest::newRow("full-width digit, ASCII point") << "１.５" << 1.5;
+        QTest::newRow("full-width point") << "１．５" << 1.5;
+        QTest::newRow("full-width blank inside") << "　１　2" << 12.0;
+        QTest::newRow("full-width comma stops") << "１，５" << 1.0;
     }
 
     void leadingNumber()

@@ -2,6 +2,7 @@
 // against the controller simulator on a pseudo-terminal. A value written from
 // the window reaches the controller and comes back into its value display.
 #include "config/configwindow.h"
+#include "config/parametertable.h"
 
 #include "link/linkthread.h"
 #include "link/modbusrtu.h"
@@ -41,6 +42,7 @@ private slots:
     void cleanup();
     void writtenValueReadsBack_data();
     void writtenValueReadsBack();
+    void typingAndDeletingThenTabbingWritesNothing();
 
 private:
     void type(int element, const QString &text);
@@ -129,6 +131,32 @@ void TestConfigSim::writtenValueReadsBack()
     QCOMPARE(m_sim->writes(), (std::vector<sim::RegisterWrite>{{reg, std::int16_t(stored)}}));
     QTRY_COMPARE_WITH_TIMEOUT(m_window->display(element)->text(), shown, kReadBackMs);
     QVERIFY(sinceWrite.elapsed() <= kReadBackMs);
+}
+
+void TestConfigSim::typingAndDeletingThenTabbingWritesNothing()
+{
+    QTabWidget *tabs = m_window->tabs();
+    int visited = 0;
+    for (int page = 0; page < tabs->count(); ++page) {
+        QList<QWidget *> entries;
+        for (const config::Parameter &p : config::parameters())
+            if (p.page == config::kPages[std::size_t(page)])
+                entries.append(m_window->entry(p.element()));
+        tabs->setCurrentIndex(page);
+        entries.first()->setFocus(Qt::TabFocusReason);
+        for (QWidget *entry : entries) {
+            QTRY_COMPARE(QApplication::focusWidget(), entry);
+            QTest::keyClick(entry, Qt::Key_End);
+            QTest::keyClicks(entry, "1a");
+            QTest::keyClick(entry, Qt::Key_Backspace);
+            QTest::keyClick(entry, Qt::Key_Backspace);
+            QTest::keyClick(entry, Qt::Key_Tab);
+            ++visited;
+        }
+    }
+    QCOMPARE(visited, 38);
+    link::linkThread().drain(); // a write would be queued on the link thread
+    QVERIFY(m_sim->writes().empty());
 }
 
 STATION_TEST_MAIN(TestConfigSim)

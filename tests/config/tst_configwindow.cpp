@@ -6,6 +6,7 @@
 
 #include "link/registerimage.h"
 #include "tests/support/fakelink.h"
+#include "tests/support/operatorinput.h"
 #include "tests/support/testenv.h"
 
 #include <QAbstractItemView>
@@ -64,6 +65,7 @@ private slots:
     void retryOnlyOnWriteFailure_data();
     void retryOnlyOnWriteFailure();
     void tabbingWritesNothing();
+    void wheelLeavesUnfocusedCombosAlone();
     void closeBoxRefusedAndReturn();
 
 private:
@@ -120,7 +122,7 @@ void TestConfigWindow::type(QWidget *control, const QString &text)
     const auto before = m_link->writes().size();
     QTest::keyClick(control, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(control, Qt::Key_Delete);
-    QTest::keyClicks(control, text);
+    station::test::typeText(control, text);
     QCOMPARE(m_link->writes().size(), before);
     leave(control);
 }
@@ -204,6 +206,7 @@ void TestConfigWindow::firstRefreshFromZeroImage()
     QTRY_COMPARE_WITH_TIMEOUT(m_window->display(0)->text(), expected[0], 3000);
     for (const config::Parameter &p : config::parameters())
         QCOMPARE(m_window->display(p.element())->text(), expected[p.element()]);
+    m_link->settle(); // the link thread has carried out what was queued
     QVERIFY(m_link->calls.isEmpty());
 }
 
@@ -229,6 +232,7 @@ void TestConfigWindow::refreshKeepsUnknownCodesAndEntries()
     QCOMPARE(m_window->display(32)->text(), QStringLiteral("上限"));
     QCOMPARE(box->text(), QStringLiteral("77"));
     QVERIFY(box->hasFocus());
+    m_link->settle(); // the link thread has carried out what was queued
     QVERIFY(m_link->calls.isEmpty());
 }
 
@@ -283,27 +287,54 @@ void TestConfigWindow::comboTextMatchingNoEntryWritesNothing()
 
 void TestConfigWindow::textBoxWrites_data()
 {
+    // held: the box's text when the operator enters it; typed: after selecting
+    // and deleting it ('\b' is Backspace).
     QTest::addColumn<int>("element");
+    QTest::addColumn<QString>("held");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("written");
-    QTest::newRow("filter 1.5") << 2 << "1.5" << "4099=15";
-    QTest::newRow("shift -100") << 12 << "-100" << "4109=-100";
-    QTest::newRow("address beyond its hint") << 36 << "600" << "4133=600";
-    QTest::newRow("letters after the number") << 10 << "12abc" << "4107=12";
-    QTest::newRow("no number") << 47 << " " << "4144=0";
-    QTest::newRow("beyond 32 bits") << 46 << "5000000000" << "";
+    QTest::newRow("filter 1.5") << 2 << "" << "1.5" << "4099=15";
+    QTest::newRow("shift -100") << 12 << "" << "-100" << "4109=-100";
+    QTest::newRow("address beyond its hint") << 36 << "" << "600" << "4133=600";
+    QTest::newRow("letters after the number") << 10 << "" << "12abc" << "4107=12";
+    QTest::newRow("letters only") << 47 << "" << "abc" << "4144=0";
+    QTest::newRow("beyond 32 bits") << 46 << "" << "5000000000" << "";
+    // Only a changed text is an edit; an empty one writes nothing, not 0.
+    QTest::newRow("only a blank") << 47 << "" << " " << "";
+    QTest::newRow("emptied") << 36 << "5" << "" << "";
+    QTest::newRow("the same text again") << 36 << "5" << "5" << "";
+    QTest::newRow("1 then Backspace") << 36 << "" << "1\b" << "";
+    QTest::newRow("Backspace in an empty box") << 36 << "" << "\b" << "";
+    QTest::newRow("a changed text") << 36 << "5" << "6" << "4133=6";
+    // Full-width characters of a Chinese input method; D is no exponent.
+    QTest::newRow("full-width digits") << 10 << "" << "１２" << "4107=12";
+    QTest::newRow("full-width minus") << 12 << "" << "－５" << "4109=-5";
+    QTest::newRow("full-width digit, point") << 2 << "" << "１.５" << "4099=15";
+    QTest::newRow("1d2 reads 1") << 10 << "" << "1d2" << "4107=1";
+    // No register word holds 70000: refused before the line.
+    QTest::newRow("beyond a register word") << 10 << "" << "70000" << "";
+    QTest::newRow("unsigned word") << 10 << "" << "65535" << "4107=65535";
 }
 
 void TestConfigWindow::textBoxWrites()
 {
     QFETCH(int, element);
+    QFETCH(QString, held);
     QFETCH(QString, typed);
     QFETCH(QString, written);
     open();
     auto *box = qobject_cast<QLineEdit *>(m_window->entry(element));
+    box->setText(held);
     type(box, typed);
     QCOMPARE(writes(*m_link), written);
-    QCOMPARE(box->text(), typed);
+    QString left;
+    for (QChar c : typed) {
+        if (c == u'\b')
+            left.chop(1);
+        else
+            left.append(c);
+    }
+    QCOMPARE(box->text(), left);
 }
 
 void TestConfigWindow::writeOnlyAfterAChange()
@@ -312,22 +343,23 @@ void TestConfigWindow::writeOnlyAfterAChange()
     QWidget *box = m_window->entry(39);
     type(box, "5");
     QCOMPARE(writes(*m_link), QStringLiteral("4136=5"));
-    // Passing through again sends nothing; typing the same number again is a
-    // change (the operator may restore a value changed elsewhere).
+    // Passing through again sends nothing, nor does typing the same number
+    // again: only a text that differs from what the box held is an edit.
     focus(box);
     leave(box);
-    QCOMPARE(writes(*m_link), QStringLiteral("4136=5"));
     type(box, "5");
-    QCOMPARE(writes(*m_link), QStringLiteral("4136=5 4136=5"));
+    QCOMPARE(writes(*m_link), QStringLiteral("4136=5"));
+    type(box, "6");
+    QCOMPARE(writes(*m_link), QStringLiteral("4136=5 4136=6"));
 
-    // Picking the entry the combo box already shows writes it too.
+    // Going to another entry and back to the one shown is no change.
     m_link->clear();
     auto *combo = m_window->findChild<QComboBox *>("Combo9");
     focus(combo);
     QTest::keyClick(combo, Qt::Key_Down);
     QTest::keyClick(combo, Qt::Key_Up);
     leave(combo);
-    QCOMPARE(writes(*m_link), QStringLiteral("4135=0"));
+    QCOMPARE(writes(*m_link), QString());
 }
 
 void TestConfigWindow::retryOnlyOnWriteFailure_data()
@@ -369,7 +401,35 @@ void TestConfigWindow::tabbingWritesNothing()
         }
     }
     QCOMPARE(visited, 38);
+    m_link->settle(); // the link thread has carried out what was queued
     QVERIFY(m_link->calls.isEmpty());
+}
+
+void TestConfigWindow::wheelLeavesUnfocusedCombosAlone()
+{
+    open();
+    const QList<QComboBox *> combos = m_window->findChildren<QComboBox *>();
+    QCOMPARE(combos.size(), 19);
+    for (QComboBox *combo : combos) {
+        const QString name = combo->objectName();
+        m_window->returnButton()->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(m_window->returnButton()->hasFocus());
+        m_window->tabs()->setCurrentWidget(combo->parentWidget());
+        QVERIFY2(combo->isVisible(), qPrintable(name));
+        station::test::wheel(combo, -1);
+        QVERIFY2(!combo->hasFocus(), qPrintable(name));
+        QVERIFY2(combo->currentIndex() == 0, qPrintable(name));
+    }
+    m_link->settle(); // the link thread has carried out what was queued
+    QVERIFY(m_link->calls.isEmpty());
+
+    // With the focus the wheel picks the next entry, which counts as a change.
+    auto *combo = m_window->findChild<QComboBox *>("Combo2");
+    focus(combo);
+    station::test::wheel(combo, -1);
+    QCOMPARE(combo->currentIndex(), 1);
+    leave(combo);
+    QCOMPARE(writes(*m_link), QStringLiteral("4114=1"));
 }
 
 void TestConfigWindow::closeBoxRefusedAndReturn()

@@ -122,6 +122,12 @@ private slots:
         std::int32_t back[1] = {};
         QCOMPARE(Get_4X_DX(1, 1, 4109, 1, back), link::kOk);
         QCOMPARE(back[0], -100);
+        // The unsigned reading of a word goes out as that word; a value no word
+        // holds is refused without a frame.
+        QCOMPARE(Set_4X_D1(1, 1, 2, 65535), link::kOk);
+        QCOMPARE(m_sim->holding(2), std::int16_t(-1));
+        QCOMPARE(Set_4X_D1(1, 1, 1, 70000), link::kWriteFailed);
+        QCOMPARE(m_sim->holding(1), std::int16_t(9999));
     }
 
     void anotherStationAddressIsNotAnswered()

@@ -303,25 +303,41 @@ private slots:
     void writeWithRetryIssuesExactlyOneMoreCallAfterFailure_data()
     {
         QTest::addColumn<int>("firstResult");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("result");
         QTest::addColumn<int>("calls");
-        QTest::newRow("-8888 retried once") << -8888 << 2;
-        QTest::newRow("0 not retried") << 0 << 1;
-        QTest::newRow("-1 counts as success") << -1 << 1;
-        QTest::newRow("-8887 counts as success") << -8887 << 1;
+        QTest::newRow("-8888 retried once") << -8888 << -5 << -8888 << 2;
+        QTest::newRow("0 not retried") << 0 << -5 << 0 << 1;
+        QTest::newRow("-1 counts as success") << -1 << -5 << -1 << 1;
+        QTest::newRow("-8887 counts as success") << -8887 << -5 << -8887 << 1;
+        // A value no 16-bit word holds fails before the line, both times.
+        QTest::newRow("70000 never sent") << 0 << 70000 << -8888 << 0;
+        QTest::newRow("65536 never sent") << 0 << 65536 << -8888 << 0;
+        QTest::newRow("-32769 never sent") << 0 << -32769 << -8888 << 0;
+        QTest::newRow("65535 sent as it is") << 0 << 65535 << 0 << 1;
+        QTest::newRow("32768 sent as it is") << 0 << 32768 << 0 << 1;
+        QTest::newRow("-32768 sent as it is") << 0 << -32768 << 0 << 1;
     }
 
     // The retry is decided on the link thread: the caller gets kQueued at once.
     void writeWithRetryIssuesExactlyOneMoreCallAfterFailure()
     {
         QFETCH(int, firstResult);
+        QFETCH(int, value);
+        QFETCH(int, result);
         QFETCH(int, calls);
         FakeLink fake;
         fake.writeResults = {firstResult, -8888, -8888};
-        QCOMPARE(writeWithRetry(257, -5), link::kQueued);
+        const auto before = link::linkThread().status();
+        QCOMPARE(writeWithRetry(257, value), link::kQueued);
         const auto writes = fake.writes();
+        // The first result, seen where it is decided: -8888 is followed by a
+        // second call, and both count as failed exchanges.
+        const auto after = link::linkThread().status();
+        QCOMPARE(int(after.failed - before.failed), result == -8888 ? 2 : 0);
         QCOMPARE(writes.size(), calls);
         for (const LinkCall &w : writes)
-            QVERIFY(w == (LinkCall{LinkOp::Write, 3, 7, 257, -5}));
+            QVERIFY(w == (LinkCall{LinkOp::Write, 3, 7, 257, value}));
     }
 };
 

@@ -96,6 +96,42 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(label("Label3_8")->text(), QStringLiteral("321"), kDeadlineMs);
     }
 
+    void clickIntoATabbedSegmentBoxTakesTheDigits()
+    {
+        auto *box = m_editor->findChild<QLineEdit *>(QStringLiteral("TxtB_4"));
+        m_editor->findChild<QLineEdit *>(QStringLiteral("TxtB_2"))->setFocus(Qt::TabFocusReason);
+        leave();
+        QCOMPARE(QApplication::focusWidget(), box);
+        // A click past the last position of the box that already has the focus.
+        QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(box->width() - 3, box->height() / 2));
+        QTest::keyClicks(box, "12");
+        leave();
+        link::linkThread().drain();
+        QCOMPARE(m_sim->writes(), (std::vector<sim::RegisterWrite>{{8205, 12}}));
+        QTRY_COMPARE_WITH_TIMEOUT(label("Label3_12")->text(), QStringLiteral("12"), kDeadlineMs);
+    }
+
+    void typingAndDeletingThenTabbingWritesNothing()
+    {
+        QWidget *first = m_editor->findChild<QComboBox *>(QStringLiteral("Combo2"));
+        first->setFocus(Qt::TabFocusReason);
+        QSet<QString> visited;
+        for (int i = 0; i < 40; ++i) {
+            QWidget *control = QApplication::focusWidget();
+            visited << control->objectName();
+            QTest::keyClick(control, Qt::Key_End);
+            QTest::keyClicks(control, "1a");
+            QTest::keyClick(control, Qt::Key_Backspace);
+            QTest::keyClick(control, Qt::Key_Backspace);
+            leave();
+        }
+        QVERIFY(visited.contains(QStringLiteral("TxtB_30")));
+        QVERIFY(visited.contains(QStringLiteral("TextA_2")));
+        QVERIFY(visited.contains(QStringLiteral("Combo3")));
+        link::linkThread().drain(); // a write would be queued on the link thread
+        QVERIFY(m_sim->writes().empty());
+    }
+
     void lastSegmentTimeReadsBack()
     {
         auto *box = m_editor->findChild<QLineEdit *>(QStringLiteral("TxtB_30"));

@@ -9,6 +9,7 @@
 #include "link/registerimage.h"
 
 #include "tests/support/fakelink.h"
+#include "tests/support/operatorinput.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
@@ -157,6 +158,7 @@ private slots:
         QCOMPARE(label("Label6_9")->text(), QStringLiteral("36000"));
         // The load drew the empty time axis: 0..15.
         QCOMPARE(label("Label8_15")->text(), QStringLiteral("15"));
+        m_fake->settle(); // the link thread has carried out what was queued
         QCOMPARE(m_fake->calls.size(), 0);  // nothing read or written at load
     }
 
@@ -209,7 +211,7 @@ private slots:
         QTest::addColumn<int>("reg");
         QTest::addColumn<int>("value");
         QTest::newRow("3:3段 writes 2") << "Combo4" << 2 << 0 << 8194 << 2;
-        QTest::newRow("1:1段 writes 0") << "Combo4" << 1 << 1 << 8194 << 0;
+        QTest::newRow("down and back up writes nothing") << "Combo4" << 1 << 1 << 8194 << -1;
         QTest::newRow("8:8段 writes 7") << "Combo4" << 7 << 0 << 8194 << 7;
         QTest::newRow("time unit seconds") << "Combo2" << 2 << 0 << 8193 << 2;
         QTest::newRow("power failure pause") << "Combo1" << 4 << 0 << 8196 << 4;
@@ -231,8 +233,14 @@ private slots:
         for (int i = 0; i < ups; ++i)
             QTest::keyClick(c, Qt::Key_Up);
         QCOMPARE(m_fake->writes().size(), 0);  // nothing until the box is left
+        const QString shown = c->currentText();
         tab();
         QVERIFY(!c->hasFocus());
+        if (value < 0) {  // the entry it held when entered: no change
+            QCOMPARE(m_fake->writes().size(), 0);
+            QCOMPARE(c->currentText(), shown);
+            return;
+        }
         QCOMPARE(m_fake->writes(), (QList<LinkCall>{write(reg, value)}));
         QCOMPARE(c->currentText(), QString::number(value));
     }
@@ -261,7 +269,13 @@ private slots:
         QTest::newRow("segment 1 TIME") << 2 << "9999" << 8203 << 9999;
         QTest::newRow("segment 3 SV2") << 9 << "0450" << 8210 << 450;
         QTest::newRow("entry 30, segment 8 TIME") << 30 << "7" << 8231 << 7;
-        QTest::newRow("letters are refused by the mask") << 4 << "ab" << 8205 << 0;
+        QTest::newRow("full-width digits") << 4 << "１２" << 8205 << 12;
+        // Keys that leave the box as it was write nothing (value -1), nor does
+        // a box holding only its prompt characters.
+        QTest::newRow("letters are refused by the mask") << 4 << "ab" << 8205 << -1;
+        QTest::newRow("sign and point are refused") << 4 << "-." << 8205 << -1;
+        QTest::newRow("Backspace in an empty box") << 4 << "\b" << 8205 << -1;
+        QTest::newRow("1 then Backspace") << 4 << "1\b" << 8205 << -1;
     }
     void typedSegmentValueWritesItsRegister()
     {
@@ -271,9 +285,64 @@ private slots:
         QFETCH(int, value);
         QVERIFY(showEditor());
         focus(box(entry));
-        QTest::keyClicks(box(entry), typed);
+        test::typeText(box(entry), typed);
         tab();
-        QCOMPARE(m_fake->writes(), (QList<LinkCall>{write(reg, value)}));
+        QList<LinkCall> expected;
+        if (value >= 0)
+            expected << write(reg, value);
+        QCOMPARE(m_fake->writes(), expected);
+    }
+
+    void clickIntoASegmentBoxThenType_data()
+    {
+        // held: digits in the box; tabbed: the box has the focus from Tab before
+        // the click; at: where the click lands ("end" past the last position,
+        // "digit 1" on the second digit, "double" a double-click).
+        QTest::addColumn<QString>("held");
+        QTest::addColumn<bool>("tabbed");
+        QTest::addColumn<QString>("at");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("left");
+        QTest::newRow("Tab, then a click past the end") << "" << true << "end" << "12" << "12";
+        QTest::newRow("a click past the last digit") << "5" << true << "end" << "12" << "512";
+        QTest::newRow("a click past a full box") << "1234" << true << "end" << "9" << "9";
+        QTest::newRow("a click on a digit corrects it") << "1234" << true << "digit 1" << "5" << "1534";
+        QTest::newRow("a double-click selects all four") << "1234" << true << "double" << "7" << "7";
+        QTest::newRow("a click giving the focus selects all four") << "1234" << false << "digit 1" << "7" << "7";
+    }
+    void clickIntoASegmentBoxThenType()
+    {
+        QFETCH(QString, held);
+        QFETCH(bool, tabbed);
+        QFETCH(QString, at);
+        QFETCH(QString, typed);
+        QFETCH(QString, left);
+        QVERIFY(showEditor());
+        QLineEdit *b = box(4);
+        b->setText(held);
+        // The left half of the second digit: the last point that still places
+        // the caret before it.
+        QPoint onDigit(0, b->height() / 2);
+        while (onDigit.x() < b->width() && b->cursorPositionAt(onDigit + QPoint(1, 0)) < 2)
+            onDigit.rx()++;
+        QCOMPARE(b->cursorPositionAt(onDigit), 1);
+        const QPoint pastEnd(b->width() - 3, b->height() / 2);
+        if (tabbed)
+            focus(b);
+        else
+            focus(box(0));
+        if (at == QLatin1String("double")) {
+            QTest::mouseClick(b, Qt::LeftButton, {}, onDigit);
+            QTest::mouseDClick(b, Qt::LeftButton, {}, onDigit);
+            QTest::mouseRelease(b, Qt::LeftButton, {}, onDigit);
+        } else {
+            QTest::mouseClick(b, Qt::LeftButton, {}, at == QLatin1String("end") ? pastEnd : onDigit);
+        }
+        QVERIFY(b->hasFocus());
+        test::typeText(b, typed);
+        QCOMPARE(b->text(), left);
+        tab();
+        QCOMPARE(m_fake->writes(), (QList<LinkCall>{write(8205, left.toInt())}));
     }
 
     void cycleCount_data()
@@ -285,6 +354,12 @@ private slots:
         QTest::newRow("letters write 0") << "abc" << QList<int>{0};
         QTest::newRow("leading blanks") << "  7" << QList<int>{7};
         QTest::newRow("beyond 32 bits writes nothing") << "99999999999" << QList<int>{};
+        QTest::newRow("beyond a register word writes nothing") << "70000" << QList<int>{};
+        QTest::newRow("full-width digits") << "１２" << QList<int>{12};
+        QTest::newRow("full-width minus") << "－５" << QList<int>{-5};
+        QTest::newRow("D is no exponent") << "1d2" << QList<int>{1};
+        QTest::newRow("only blanks write nothing") << "  " << QList<int>{};
+        QTest::newRow("1 then Backspace writes nothing") << "1\b" << QList<int>{};
     }
     void cycleCount()
     {
@@ -293,7 +368,7 @@ private slots:
         QVERIFY(showEditor());
         auto *text = child<QLineEdit>("TextA_2");
         focus(text);
-        QTest::keyClicks(text, typed);
+        test::typeText(text, typed);
         tab();
         QList<LinkCall> expected;
         for (int v : written)
@@ -358,6 +433,27 @@ private slots:
         QCOMPARE(m_fake->writes(), (QList<LinkCall>{write(8201, 3)}));
     }
 
+    void wheelLeavesUnfocusedCombosAlone()
+    {
+        QVERIFY(showEditor());
+        const QList<QComboBox *> combos = m_editor->findChildren<QComboBox *>();
+        QCOMPARE(combos.size(), 5);
+        for (QComboBox *c : combos) {
+            focus(box(0));
+            test::wheel(c, -1);
+            QVERIFY2(!c->hasFocus(), qPrintable(c->objectName()));
+            QVERIFY2(c->currentIndex() == 0, qPrintable(c->objectName()));
+            tab();
+        }
+        QCOMPARE(m_fake->writes().size(), 0);
+        // With the focus the wheel picks the next entry.
+        focus(child<QComboBox>("Combo1"));
+        test::wheel(child<QComboBox>("Combo1"), -1);
+        QCOMPARE(child<QComboBox>("Combo1")->currentIndex(), 1);
+        tab();
+        QCOMPARE(m_fake->writes(), (QList<LinkCall>{write(8196, 1)}));
+    }
+
     void unusedRegistersNeverWritten()
     {
         QVERIFY(showEditor());
@@ -400,6 +496,7 @@ private slots:
         focus(box(0));
         QTest::keyClick(box(0), Qt::Key_Escape);
         QVERIFY(m_editor->isVisible());
+        m_fake->settle(); // the link thread has carried out what was queued
         QCOMPARE(m_fake->calls.size(), 0);
     }
 
