@@ -290,7 +290,7 @@ int main(int argc, char **argv)
         QPushButton *button = window->statusPanel()->setValueButton(0);
         if (!entry || !button)
             return fail("no 设定SV1 panel");
-        QObject::connect(&writer, &QTimer::timeout, [&] {
+        QObject::connect(&writer, &QTimer::timeout, [entry, button, &writes] {
             entry->setText(QString::number(200 + writes % 100));
             button->click();
             ++writes;
