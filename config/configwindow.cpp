@@ -5,6 +5,7 @@
 
 #include "common/logging.h"
 #include "common/naming.h"
+#include "common/windowfit.h"
 #include "common/writeonleave.h"
 #include "link/registerimage.h"
 
@@ -16,6 +17,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -239,7 +241,7 @@ ConfigWindow *openConfigWindow(QWidget *mainWindow)
                 main->show();
         });
     }
-    window->show();
+    showFitted(window, mainWindow ? mainWindow->screen() : nullptr);
     return window;
 }
 

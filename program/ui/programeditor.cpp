@@ -8,6 +8,7 @@
 #include "common/colors.h"
 #include "common/logging.h"
 #include "common/naming.h"
+#include "common/windowfit.h"
 #include "common/writeonleave.h"
 #include "link/registerimage.h"
 
@@ -19,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 namespace station::program {
@@ -358,9 +360,10 @@ ProgramEditor *openProgramEditor(QWidget *mainWindow)
 {
     auto *editor = new ProgramEditor;
     editor->setMainWindow(mainWindow);
+    QScreen *screen = mainWindow ? mainWindow->screen() : nullptr;
     if (mainWindow)
         mainWindow->hide();
-    editor->show();
+    showScaledToFit(editor, screen);
     return editor;
 }
 
