@@ -61,7 +61,8 @@ if ! command -v mbpoll >/dev/null; then
   exit 1
 fi
 echo "asking station $address for input register 1 at $baud baud, parity $parity ..."
-if out=$(mbpoll -m rtu -a "$address" -b "$baud" -P "$parity" -d 8 -s 1 -t 3 -r 1 -c 1 -1 -o 1 -- "$device" 2>&1); then
+# -0: register numbers as the station sends them (input register 1 is address 1 on the wire).
+if out=$(mbpoll -m rtu -a "$address" -b "$baud" -P "$parity" -d 8 -s 1 -t 3 -0 -r 1 -c 1 -1 -o 1 "$device" 2>&1); then
   value=$(printf '%s\n' "$out" | sed -n 's/^\[1\]:[[:space:]]*//p' | head -n 1)
   echo "ok:   the controller answered: input register 1 = ${value:-?}"
   exit 0
