@@ -41,6 +41,8 @@ cleanup() {
   rm -rf -- "$demo_home"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 # The station and the simulator find their data folder through XDG_DATA_HOME.
 export XDG_DATA_HOME=$demo_home
 echo "Demo data folder: $demo_home/lx6100-station (removed when the demo ends)"
