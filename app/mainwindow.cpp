@@ -18,6 +18,7 @@
 
 #include "common/combowheel.h"
 #include "common/naming.h"
+#include "common/taborder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -83,6 +84,7 @@ void MainWindow::buildControls()
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // Tab goes to the controls; it scrolls to each one
     outer->addWidget(scroll);
     auto *content = new QWidget(scroll);
     scroll->setWidget(content);
@@ -143,6 +145,16 @@ void MainWindow::buildControls()
     grid->addLayout(right);
     grid->addStretch(1);
     m_status->hide(); // its groups now live in this window's layouts
+
+    // Tab starts in the connection group and its commands, then follows the
+    // layout: the left column top to bottom, then the right column.
+    QList<QWidget *> tabParts{m_connection, m_config, m_curve, m_calibrate, m_exit, m_function};
+    for (QGroupBox *g : m_status->paramGroups())
+        tabParts.append(g);
+    tabParts << m_status->alarmParamGroup() << m_status->programGroup() << m_status->pvGroup()
+             << m_status->alarmStateGroup();
+    orderTabs(this, tabParts);
+    m_connection->portList()->setFocus(); // the window's first stop when it is activated
 
     connect(m_connection->openButton(), &QPushButton::clicked, this, &MainWindow::openLink);
     connect(m_connection->closeButton(), &QPushButton::clicked, this, &MainWindow::closeLink);
