@@ -170,6 +170,10 @@ private slots:
         w.resize(1800, 300);  // every list within the width, the page taller than the window
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
+        // The port list holds the focus when the window opens; the lists under
+        // test must all be without it.
+        w.connectionPanel()->openButton()->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), w.connectionPanel()->openButton());
         auto *scroll = w.findChild<QScrollArea *>();
         QScrollBar *bar = scroll->verticalScrollBar();
         QVERIFY(bar->maximum() > 0);
