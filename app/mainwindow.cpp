@@ -223,11 +223,13 @@ void MainWindow::onEscape()
     // Esc ends the program, but not while the operator is typing into one of
     // the window's entries (a set value, an alarm setting, the Y range, or an
     // editable list such as the port, the address or the run command): there it
-    // would throw the program away in the middle of a number.
+    // would throw the program away in the middle of a number. An editable list
+    // that holds the focus but was not typed into (the port list as the window
+    // opens, or an entry picked from the list) is not typing.
     QWidget *focus = QApplication::focusWidget();
     if (qobject_cast<QLineEdit *>(focus))
         return;
-    if (auto *list = qobject_cast<QComboBox *>(focus); list && list->isEditable())
+    if (auto *list = qobject_cast<QComboBox *>(focus); list && list->isEditable() && list->lineEdit()->isModified())
         return;
     exitProgram();
 }
