@@ -58,6 +58,11 @@ FunctionPanel::FunctionPanel(QWidget *parent)
     setName(m_yMin, QStringLiteral("YKD1"));
     for (QLineEdit *e : {m_yMax, m_yMin})
         e->setMaximumWidth(70);
+    // A screen reader names each entry by its caption, not by the group's title.
+    yMaxCaption->setBuddy(m_yMax);
+    yMinCaption->setBuddy(m_yMin);
+    m_yMax->setAccessibleName(yMaxCaption->text());
+    m_yMin->setAccessibleName(yMinCaption->text());
     m_applyY = button(QStringLiteral("修改Y"), QStringLiteral("Command26"), this);
 
     auto *layout = new QGridLayout(this);

@@ -1,4 +1,5 @@
 // The LX6100 monitoring and configuration station.
+#include "app/exitsignals.h"
 #include "app/station.h"
 
 #include "common/datadir.h"
@@ -10,6 +11,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     station::useStationApplicationName();
     station::Station station;
+    // SIGTERM, SIGINT and SIGHUP end the station as "退出" does.
+    station::ExitSignals exitSignals;
+    QObject::connect(&exitSignals, &station::ExitSignals::received, &station, &station::Station::shutDown);
     station.start();
     return app.exec();
 }

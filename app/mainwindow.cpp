@@ -19,6 +19,7 @@
 
 #include "common/combowheel.h"
 #include "common/naming.h"
+#include "common/taborder.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -84,6 +85,7 @@ void MainWindow::buildControls()
     auto *scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setFocusPolicy(Qt::NoFocus); // Tab goes to the controls; it scrolls to each one
     outer->addWidget(scroll);
     auto *content = new QWidget(scroll);
     scroll->setWidget(content);
@@ -144,6 +146,16 @@ void MainWindow::buildControls()
     grid->addLayout(right);
     grid->addStretch(1);
     m_status->hide(); // its groups now live in this window's layouts
+
+    // Tab starts in the connection group and its commands, then follows the
+    // layout: the left column top to bottom, then the right column.
+    QList<QWidget *> tabParts{m_connection, m_config, m_curve, m_calibrate, m_exit, m_function};
+    for (QGroupBox *g : m_status->paramGroups())
+        tabParts.append(g);
+    tabParts << m_status->alarmParamGroup() << m_status->programGroup() << m_status->pvGroup()
+             << m_status->alarmStateGroup();
+    orderTabs(this, tabParts);
+    m_connection->portList()->setFocus(); // the window's first stop when it is activated
 
     connect(m_connection->openButton(), &QPushButton::clicked, this, &MainWindow::openLink);
     connect(m_connection->closeButton(), &QPushButton::clicked, this, &MainWindow::closeLink);
@@ -212,11 +224,13 @@ void MainWindow::onEscape()
     // Esc ends the program, but not while the operator is typing into one of
     // the window's entries (a set value, an alarm setting, the Y range, or an
     // editable list such as the port, the address or the run command): there it
-    // would throw the program away in the middle of a number.
+    // would throw the program away in the middle of a number. An editable list
+    // that holds the focus but was not typed into (the port list as the window
+    // opens, or an entry picked from the list) is not typing.
     QWidget *focus = QApplication::focusWidget();
     if (qobject_cast<QLineEdit *>(focus))
         return;
-    if (auto *list = qobject_cast<QComboBox *>(focus); list && list->isEditable())
+    if (auto *list = qobject_cast<QComboBox *>(focus); list && list->isEditable() && list->lineEdit()->isModified())
         return;
     exitProgram();
 }

@@ -22,6 +22,14 @@ public:
     // Shows the splash; the rest follows from its timers.
     void start();
 
+    // The one way the station ends, for "退出" (and Esc) and for SIGTERM,
+    // SIGINT and SIGHUP: the main window unloads (its timers, the poller and
+    // its database connection stop), the recorder stops, copies the WAL into
+    // the database file and closes, the writes still queued on the link thread
+    // go out, then the event loop ends. Safe to call
+    // more than once; later calls do nothing.
+    void shutDown();
+
     Splash *splash() const { return m_splash; }
     MainWindow *mainWindow() const { return m_main.get(); }
     Poller *poller() const { return m_poller.get(); }
@@ -34,6 +42,7 @@ signals:
 private:
     void afterSplash();
 
+    bool m_shuttingDown = false;
     QPointer<Splash> m_splash;
     std::unique_ptr<MainWindow> m_main;
     std::unique_ptr<Poller> m_poller;

@@ -20,4 +20,11 @@ QString dataDir()
     return dir;
 }
 
+QString serialDir()
+{
+    const QString dir = dataDir() + QStringLiteral("/serial");
+    QDir().mkpath(dir);
+    return dir;
+}
+
 } // namespace station

@@ -16,4 +16,8 @@ void useStationApplicationName();
 // <AppDataLocation>, created when missing.
 QString dataDir();
 
+// <dataDir>/serial, the folder of the port links comN, created when missing
+// (the station makes it at start, so an operator can put a link there).
+QString serialDir();
+
 } // namespace station

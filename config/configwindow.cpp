@@ -6,6 +6,7 @@
 #include "common/combowheel.h"
 #include "common/logging.h"
 #include "common/naming.h"
+#include "common/windowfit.h"
 #include "common/writeonleave.h"
 #include "link/registerimage.h"
 
@@ -17,6 +18,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -241,7 +243,7 @@ ConfigWindow *openConfigWindow(QWidget *mainWindow)
                 main->show();
         });
     }
-    window->show();
+    showFitted(window, mainWindow ? mainWindow->screen() : nullptr);
     return window;
 }
 

@@ -48,6 +48,22 @@ void Recorder::stop()
     m_timer.stop();
 }
 
+void Recorder::setCheckpointRows(int rows)
+{
+    m_checkpointRows = rows;
+    m_rowsSinceCheckpoint = 0;
+}
+
+void Recorder::finish()
+{
+    stop();
+    if (m_connection.isOpen()) {
+        if (m_connection.checkpoint(sampledb::Checkpoint::Truncate))
+            qCDebug(lcRecord) << "the database file holds every stored row";
+        m_connection.close();
+    }
+}
+
 bool Recorder::ensureOpen(qint64 second)
 {
     if (m_connection.isOpen()) {
@@ -60,6 +76,10 @@ bool Recorder::ensureOpen(qint64 second)
     if (m_lastOpenSecond == second)
         return false;
     m_lastOpenSecond = second;
+    // After a fault every connection of the station to the file opens again
+    // with ours, so none keeps a stale view of it (a read-only -shm) alive.
+    if (m_faulted)
+        m_connection.closePeers();
     if (!m_connection.open()) {
         if (!m_faulted)
             qCInfo(lcRecord) << "recording suspended: the database cannot be opened";
@@ -86,14 +106,21 @@ void Recorder::tick()
     const qint64 second = clockSecond(now);
 
     bool usable = ensureOpen(second);
+    bool readFailed = false;
     if (usable) {
         QSqlDatabase db = m_connection.database();
         const sampledb::PointerRead read = sampledb::readPointer(db);
-        if (!read.queried) {
-            fault(second);
-            usable = false;
-        } else if (read.pointer) {
-            m_pointer = *read.pointer;
+        switch (read.status) {
+        case sampledb::PointerRead::Status::Read:
+            if (read.pointer)
+                m_pointer = *read.pointer;
+            break;
+        case sampledb::PointerRead::Status::NoRow:
+            m_pointer = 0;  // the save writes the row again
+            break;
+        case sampledb::PointerRead::Status::Failed:
+            readFailed = true;  // the pointer of the previous tick stands
+            break;
         }
     }
     if (m_pointer >= sampledb::kRingSize || m_pointer < 0)
@@ -103,8 +130,13 @@ void Recorder::tick()
     // even; then the absolute value, so a clock set back also writes.
     const double days = (today - m_lastDate) + (timeOfDay - m_lastTime);
     const double elapsed = std::abs(roundHalfEven(days * 24.0 * 60.0 * 60.0));
-    if (elapsed < 1)
+    if (elapsed < 1) {
+        // A failed read in a tick that writes nothing: the connection is
+        // opened again in the next clock second, before its row is written.
+        if (readFailed)
+            fault(second);
         return;
+    }
 
     sampledb::Sample sample;
     sample.id = m_pointer + 1;
@@ -122,6 +154,10 @@ void Recorder::tick()
             if (m_faulted)
                 qCInfo(lcRecord) << "recording resumed at row" << sample.id;
             m_faulted = false;
+            if (m_checkpointRows > 0 && ++m_rowsSinceCheckpoint >= m_checkpointRows) {
+                m_rowsSinceCheckpoint = 0;
+                m_connection.checkpoint(sampledb::Checkpoint::Passive);
+            }
         } else {
             fault(second);
         }

@@ -32,13 +32,35 @@
 // Creating and replacing files. A missing file is created complete or not at
 // all: the tables and the sl_void row are written into Rdatabj.db.new, which is
 // renamed into place. An existing file is used as it is: its rows and tables
-// are never rewritten or removed (only its journal mode is switched to WAL). Connections open with "mode=rw", so SQLite never creates an empty
-// file on its own when the file vanished between the check and the open.
-// Before a new file is renamed into place, -wal and -shm files left by a
-// deleted one are removed: SQLite would take a stale WAL for the new file's
-// own and replay it into the new file. (A connection still open on the deleted file does not touch the
-// new file's -wal and -shm when it closes: SQLite sees that its file has moved
-// and skips the checkpoint and the removal.)
+// are never rewritten or removed (only its journal mode is switched to WAL).
+// Connections open with "mode=rw", so SQLite never creates an empty file on its
+// own when the file vanished between the check and the open.
+//
+// One WAL for whatever file stands at the path. SQLite names the -wal and -shm
+// files after the path, not after the file: a connection still open on a file
+// that was deleted or replaced (mv, rsync, a restore) shares them with every
+// connection to the new file at the path. So:
+//  - SQLite never checkpoints on close by itself here. The station checkpoints
+//    only through a connection whose file is the one at the path and carries
+//    SQLite's header; a file replaced under us, or overwritten with garbage, is
+//    never written again. (The last close of a current, sound file still lets
+//    SQLite checkpoint and remove the -wal, so a clean exit leaves one file.)
+//  - Before any connection of the station opens the file at the path, every
+//    connection of the station still open on an older file there is closed.
+//    The -wal and -shm that older file leaves behind (we know them by inode)
+//    are removed before the new file is opened: SQLite would replay a foreign
+//    WAL into the new file. The rows of the old file still in its WAL (at most
+//    one checkpoint period, see recorder.h) go with the file that was replaced.
+//  - A file that is not an SQLite database (a garbage header) is not opened.
+//
+// Read-only files and folders. The recorder opens read-write or not at all and
+// tries again once a second. The main window's connection falls back to a
+// read-only open when the read-write one fails, so the history can still be
+// paged: with the -wal of an unclean stop it reads through it; without one, in
+// a folder where no -wal can be made, it reads the file alone ("immutable").
+// A read-write open first closes every read-only connection of the station to
+// the file: SQLite shares one -shm mapping between the connections of a process
+// to one file, and a read-only mapping would make every later write fail.
 #pragma once
 
 #include <QSqlDatabase>
@@ -85,13 +107,24 @@ QString defaultPath();
 // be created; nothing is left at path then.
 bool create(const QString &path);
 
+// How a connection may use the file.
+enum class Access {
+    ReadWrite,          // the recorder: read-write or not at all; creates a missing file
+    ReadOnlyFallback,   // the main window: read-write, else read-only; creates a missing file
+    ReadOnly,           // readers beside the station (the export tool): never writes, never creates
+};
+
+enum class Checkpoint { Passive, Truncate };
+
 // One named connection to the sample database. open() creates the file when it
-// is missing, opens it and sets the connection up (busy timeout, WAL,
-// synchronous=FULL). All failures are typed by the return value
-// and logged on lcRecord; nothing is shown.
+// is missing (unless read-only), opens it and sets the connection up (busy
+// timeout, WAL, synchronous=FULL, no checkpoint on close). All failures are
+// typed by the return value and logged on lcRecord; nothing is shown. Every
+// connection of the process takes part in the rules above; all run on one
+// thread.
 class Connection {
 public:
-    Connection(QString name, QString path);
+    Connection(QString name, QString path, Access access = Access::ReadWrite);
     ~Connection();
     Connection(const Connection &) = delete;
     Connection &operator=(const Connection &) = delete;
@@ -99,20 +132,32 @@ public:
     bool open();
     void close();
     bool isOpen() const { return m_db.isOpen(); }
+    // Closes every other connection of the process to this path, so that all
+    // of them open again afresh: after a failed write, a connection that
+    // stayed open would keep SQLite's view of the -shm (a read-only mapping,
+    // say) alive for the next open.
+    void closePeers() const;
+    // Open, but only for reading (read-only access, or the fallback taken).
+    bool isReadOnly() const { return m_db.isOpen() && m_readOnly; }
 
     // True while the path still names the file this connection has open. False
     // when the file was deleted, replaced or renamed since open(): SQLite keeps
     // working on the old file then, so the caller should close and open again.
     bool isCurrent() const;
 
+    // Copies the WAL into the database file, PASSIVE (never waits, copies what
+    // no reader still needs) or TRUNCATE (waits up to the busy timeout for
+    // readers, then empties the WAL). Only through a read-write connection to
+    // the current file that carries SQLite's header; returns whether the whole
+    // WAL was copied.
+    bool checkpoint(Checkpoint mode);
+
     QSqlDatabase database() const { return m_db; }
+    // Why the last open() failed, as SQLite said it.
+    const QString &lastError() const { return m_lastError; }
     const QString &name() const { return m_name; }
     const QString &path() const { return m_path; }
 
-private:
-    QString m_name;
-    QString m_path;
-    QSqlDatabase m_db;
     struct Identity {
         quint64 device = 0;
         quint64 inode = 0;
@@ -120,13 +165,33 @@ private:
         bool operator==(const Identity &) const = default;
     };
     static Identity identityOf(const QString &path);
+
+private:
+    bool openWith(const char *mode, bool setUp);
+    void leaveOlderFiles() const;
+    void closeReadOnlyPeers() const;
+
+    QString m_name;
+    QString m_path;
+    Access m_access;
+    QSqlDatabase m_db;
     Identity m_identity;
+    bool m_readOnly = false;
+    QString m_lastError;
 };
+
+// Whether the file starts with SQLite's header. An empty file counts as sound
+// (SQLite takes it for an empty database); a file that cannot be read too (the
+// open then says why). It opens and closes a descriptor of its own: never call
+// it on a file that a connection of this process has open (closing that
+// descriptor drops SQLite's POSIX locks on the file).
+bool hasDatabaseHeader(const QString &path);
 
 // The main window's own connection ("ssqx") to <dataDir>/Rdatabj.db. Opens it
 // on first call (creating the file when missing) and opens it again when it is
 // closed or the file was deleted or replaced since; returns the connection,
-// which may be closed when the file is unusable. The history reader calls it
+// which may be closed when the file is unusable and is read-only when the file
+// or its folder is. The history reader calls it
 // before each load and keeps the returned handle only for that load. Closed by
 // closeMainWindowConnection() (drop every copy of the handle first) or when the
 // application object is destroyed.

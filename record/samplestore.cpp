@@ -8,6 +8,7 @@
 #include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
 
 namespace station::sampledb {
 
@@ -91,12 +92,27 @@ bool writeRowAndPointer(QSqlDatabase &db, const Sample &s)
         logFailure(db, QLatin1String(kSelectControl), control);
         return false;
     }
-    const auto controlNames = namesOf(control.record(), col::kPointerCopy + 1);
+    const QSqlRecord controlRecord = control.record();
+    const auto controlNames = namesOf(controlRecord, col::kPointerCopy + 1);
     const bool hasRow = control.next();
     control.finish();
-    if (!controlNames || !hasRow) {
-        qCInfo(lcRecord) << "sl_void has no row or too few columns";
+    if (!controlNames) {
+        qCInfo(lcRecord) << "sl_void has too few columns";
         return false;
+    }
+    if (!hasRow) {
+        // The table lost its one row: it gets it back, pointer 0, and the
+        // update below moves the pointer on as for any other row.
+        const auto names = namesOf(controlRecord, std::min(controlRecord.count(), col::kSpare + 1));
+        QSqlQuery insert(db);
+        insert.prepare(QLatin1String("INSERT INTO sl_void (") + names->join(QLatin1Char(','))
+                       + QLatin1String(") VALUES (") + QStringList(names->size(), QStringLiteral("0")).join(QLatin1Char(','))
+                       + QLatin1Char(')'));
+        if (!insert.exec()) {
+            logFailure(db, QStringLiteral("control row insert"), insert);
+            return false;
+        }
+        qCInfo(lcRecord) << "sl_void was empty: its row is written again";
     }
     // The first row, as "select * from  sl_void" returns it.
     QSqlQuery pointer(db);
@@ -123,10 +139,11 @@ PointerRead readPointer(QSqlDatabase &db)
         return result;
     }
     if (!q.next()) {
-        qCInfo(lcRecord) << "sl_void has no row";
+        qCDebug(lcRecord) << "sl_void has no row";
+        result.status = PointerRead::Status::NoRow;
         return result;
     }
-    result.queried = true;
+    result.status = PointerRead::Status::Read;
     const QVariant pointer = q.value(col::kPointer);
     bool ok = false;
     const double value = pointer.isNull() ? 0.0 : pointer.toDouble(&ok);

@@ -14,7 +14,12 @@
 namespace station::sampledb {
 
 struct PointerRead {
-    bool queried = false;                 // the query ran and returned the row
+    enum class Status {
+        Read,    // the query ran and returned the row
+        NoRow,   // the table is empty: the ring starts at pointer 0
+        Failed,  // the query failed
+    };
+    Status status = Status::Failed;
     std::optional<std::int32_t> pointer;  // position 0, when it holds a number
 };
 
@@ -36,7 +41,8 @@ enum class SaveResult {
 
 // Writes the row for sample.id (overwritten in place when
 // "select * from  pv_data where w_id=<id>" finds it, appended otherwise) and
-// sets positions 0 and 1 of sl_void to sample.id, in one transaction.
+// sets positions 0 and 1 of sl_void to sample.id, in one transaction. An empty
+// sl_void first gets its one row (pointer 0, spare 0) in that transaction.
 SaveResult saveSample(QSqlDatabase &db, const Sample &sample);
 
 } // namespace station::sampledb

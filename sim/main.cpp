@@ -1,12 +1,19 @@
 // lx6100-sim: a simulated controller for the station to talk to. It serves
 // Modbus RTU on a pseudo-terminal linked as <data folder>/serial/com<port>,
 // runs the controller model every 100 ms and stops on SIGINT or SIGTERM,
-// removing its link.
+// removing its link. It never replaces a link that is not a simulator's.
+// With --seed-history S it first runs its program for S seconds of simulated
+// time and stores one sample a second into the data folder's sample database,
+// the last one a second ago (rows already there stay).
 //
 //   lx6100-sim [--port N] [--station A] [--wire-timing [--baud B] [--parity N|O|E]]
+//              [--seed-history S]
 
 #include "common/datadir.h"
 #include "sim/controllermodel.h"
+#include "sim/registermap.h"
+#include "sim/seedhistory.h"
+#include "record/sampledb.h"
 #include "sim/simulator.h"
 
 #include <QCommandLineParser>
@@ -24,6 +31,7 @@ constexpr int kMinPort = 1;
 constexpr int kMaxPort = 20;
 constexpr int kMinStation = 1;
 constexpr int kMaxStation = 247;
+constexpr int kMaxSeedSeconds = 86400;
 
 volatile std::sig_atomic_t quitRequested = 0;
 
@@ -66,7 +74,10 @@ int main(int argc, char **argv)
                                           QStringLiteral("P"), QStringLiteral("N"));
     const QCommandLineOption silentOption(QStringLiteral("silent"),
                                           QStringLiteral("Read every request and answer none (a dead controller)."));
-    parser.addOptions({portOption, stationOption, wireOption, baudOption, parityOption, silentOption});
+    const QCommandLineOption seedOption(QStringLiteral("seed-history"),
+                                        QStringLiteral("Store S seconds of the running program as recorded history first."),
+                                        QStringLiteral("S"), QStringLiteral("0"));
+    parser.addOptions({portOption, stationOption, wireOption, baudOption, parityOption, silentOption, seedOption});
     parser.process(app);
 
     bool ok = false;
@@ -83,6 +94,10 @@ int main(int argc, char **argv)
     if (parity != QLatin1String("N") && parity != QLatin1String("O") && parity != QLatin1String("E"))
         return fail(QStringLiteral("--parity must be N, O or E"));
 
+    const int seedSeconds = parser.value(seedOption).toInt(&ok);
+    if (!ok || seedSeconds < 0 || seedSeconds > kMaxSeedSeconds)
+        return fail(QStringLiteral("--seed-history must be 0..%1").arg(kMaxSeedSeconds));
+
     station::sim::Simulator sim(port, address);
     sim.setWireTiming(parser.isSet(wireOption), baud, parity.at(0).toLatin1());
     if (parser.isSet(silentOption))
@@ -90,7 +105,19 @@ int main(int argc, char **argv)
     station::sim::ControllerModel model(sim);
     model.installDefaults(address);
     if (!sim.start())
-        return fail(QStringLiteral("cannot serve on %1").arg(sim.linkPath()));
+        return fail(sim.startError().isEmpty() ? QStringLiteral("cannot serve on %1").arg(sim.linkPath())
+                                               : sim.startError());
+
+    if (seedSeconds > 0) {
+        // The demo program runs from the start of the recorded past on.
+        sim.applyWrite(station::sim::reg::kRunCommand, static_cast<std::int16_t>(station::sim::RunCommand::Run));
+        const QString db = station::sampledb::defaultPath();
+        const int stored = station::sim::seedHistory(model, sim, db, seedSeconds, QDateTime::currentDateTime());
+        if (stored < seedSeconds) {
+            sim.stop();
+            return fail(QStringLiteral("stored %1 of %2 seconds of history in %3").arg(stored).arg(seedSeconds).arg(db));
+        }
+    }
 
     QTextStream(stdout) << sim.linkPath() << Qt::endl;
 

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <utility>
@@ -122,6 +123,27 @@ QString Simulator::linkPath() const
     return dataDir() + QStringLiteral("/serial/com") + QString::number(port_);
 }
 
+QString Simulator::foreignEntry(const QString &link)
+{
+    const QByteArray name = QFile::encodeName(link);
+    struct stat st {};
+    if (::lstat(name.constData(), &st) != 0)
+        return {};  // nothing there
+    if (!S_ISLNK(st.st_mode))
+        return QStringLiteral("%1 is not a link; left as it is").arg(link);
+    char target[PATH_MAX] = {};
+    const ssize_t n = ::readlink(name.constData(), target, sizeof target - 1);
+    const QString to = n > 0 ? QFile::decodeName(QByteArray(target, static_cast<int>(n))) : QString();
+    if (to.startsWith(QLatin1String(kPtyFolder)))
+        return {};
+    return QStringLiteral("%1 links to %2, not to a simulator; left as it is").arg(link, to);
+}
+
+QString Simulator::startError() const
+{
+    return startError_;
+}
+
 QString Simulator::slavePath() const
 {
     std::lock_guard lock(state_);
@@ -139,6 +161,17 @@ bool Simulator::start()
     std::lock_guard life(lifecycle_);
     if (thread_.joinable())
         return true;
+    startError_.clear();
+
+    // The link is replaced only when it is a simulator's own (to a pty, live
+    // or left behind by a run that crashed): a link to a real port, or a file
+    // of that name, belongs to the operator.
+    const QString link = linkPath();
+    if (const QString foreign = foreignEntry(link); !foreign.isEmpty()) {
+        startError_ = foreign;
+        qCInfo(lcSim) << foreign;
+        return false;
+    }
 
     if (!openPty() || !makeContexts()) {
         closeAll();
@@ -146,14 +179,14 @@ bool Simulator::start()
     }
 
     // The link: <data folder>/serial/com<port> -> /dev/pts/N, replacing an old
-    // link or file of that name.
-    const QString link = linkPath();
+    // link of a simulator.
     QDir().mkpath(QFileInfo(link).absolutePath());
     const QByteArray linkName = QFile::encodeName(link);
     const QByteArray target = QFile::encodeName(slavePath());
     ::unlink(linkName.constData());
     if (::symlink(target.constData(), linkName.constData()) != 0) {
-        qCWarning(lcSim) << "cannot link" << link << "to" << slavePath() << ":" << std::strerror(errno);
+        startError_ = QStringLiteral("cannot link %1 to %2: %3").arg(link, slavePath(), QString::fromLocal8Bit(std::strerror(errno)));
+        qCWarning(lcSim) << startError_;
         closeAll();
         return false;
     }

@@ -43,10 +43,22 @@ public:
     explicit Simulator(int port = 1, int station = 1);
     ~Simulator();
 
-    // Opens a pty pair, makes the link to its slave side (replacing whatever
-    // was there) and starts serving. Returns false, with nothing left open,
-    // when the pty or the link cannot be made. True when already running.
+    // Opens a pty pair, makes the link to its slave side and starts serving.
+    // A link already there is replaced only when it points to a pty (a
+    // simulator's, perhaps left by a run that crashed); a link to anything
+    // else or a file of that name is the operator's and is left alone.
+    // Returns false, with nothing left open and nothing changed on disk, when
+    // the link is foreign or the pty or the link cannot be made (startError()
+    // says why). True when already running.
     bool start();
+    // Why the last start() failed, one line naming the link; empty after a
+    // start that succeeded. For the thread that called start().
+    QString startError() const;
+    // The pty folder a simulator's links point into.
+    static constexpr char kPtyFolder[] = "/dev/pts/";
+    // Empty when a simulator may make its link at `link` (nothing there, or a
+    // link into kPtyFolder); otherwise the one-line reason it may not.
+    static QString foreignEntry(const QString &link);
     // Stops serving, closes the pty and removes the link (if it still points to
     // this simulator's pty). Returns once the server thread has ended.
     void stop();
@@ -134,6 +146,7 @@ private:
     Settings settings_;
     QString slavePath_;
     QString madeLink_;
+    QString startError_;  // for the thread that calls start()
     int answering_ = 0;  // the address the server thread has taken over
     std::uint64_t requests_ = 0;
     std::uint64_t replies_ = 0;

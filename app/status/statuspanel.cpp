@@ -164,13 +164,17 @@ void StatusPanel::buildPvGroup()
     for (int r = 0; r < kLoops; ++r) {
         int column = 0;
         grid->addWidget(makeCaption(kPvRowCaptions[std::size_t(r)], names::kPvRowCaption, r, m_pvGroup), r, column++);
+        int tip = 0;
         for (int i : {r, kSetValueInEffect + r}) {
             m_process[std::size_t(i)] = makeValue(kWidestNumber, colors::kPink, names::kProcess, i, m_pvGroup);
+            m_process[std::size_t(i)]->setToolTip(kPvColumnTips[std::size_t(tip++)].toString());
             grid->addWidget(m_process[std::size_t(i)], r, column++);
         }
         m_setValue[std::size_t(r)] = makeValue(kWidestNumber, colors::kPink, names::kSetValue, r, m_pvGroup);
+        m_setValue[std::size_t(r)]->setToolTip(kPvColumnTips[std::size_t(tip)].toString());
         grid->addWidget(m_setValue[std::size_t(r)], r, column++);
         m_setValueEntry[std::size_t(r)] = makeEntry(names::kSetValueEntry, r, m_pvGroup);
+        m_setValueEntry[std::size_t(r)]->setAccessibleName(kSetValueEntryNames[std::size_t(r)].toString());
         grid->addWidget(m_setValueEntry[std::size_t(r)], r, column++);
         m_setValueButton[std::size_t(r)] =
             makeButton(kSetValueButtonTexts[std::size_t(r)], names::kSetValueButton, r, m_pvGroup);
@@ -241,10 +245,13 @@ void StatusPanel::buildAlarmParamGroup()
     m_alarmParamGroup = makeGroup(QStringView(), QString::fromLatin1(names::kAlarmParamGroup), this);
     QGridLayout *grid = makeGrid(m_alarmParamGroup);
     for (int i = 0; i < kAlarmLabelCount; ++i) {
-        grid->addWidget(makeCaption(kAlarmCaptions[std::size_t(i)], names::kAlarmCaption, i, m_alarmParamGroup), i, 0);
+        QLabel *caption = makeCaption(kAlarmCaptions[std::size_t(i)], names::kAlarmCaption, i, m_alarmParamGroup);
+        grid->addWidget(caption, i, 0);
         m_alarm[std::size_t(i)] = makeValue(kWidestNumber, colors::kLightCyan, names::kAlarm, i, m_alarmParamGroup);
         grid->addWidget(m_alarm[std::size_t(i)], i, 1);
         m_alarmEntry[std::size_t(i)] = makeEntry(names::kAlarmEntry, i, m_alarmParamGroup);
+        caption->setBuddy(m_alarmEntry[std::size_t(i)]);
+        m_alarmEntry[std::size_t(i)]->setAccessibleName(caption->text());
         grid->addWidget(m_alarmEntry[std::size_t(i)], i, 2);
         m_alarmButton[std::size_t(i)] = makeButton(kDownloadButtonText, names::kAlarmButton, i, m_alarmParamGroup);
         grid->addWidget(m_alarmButton[std::size_t(i)], i, 3);

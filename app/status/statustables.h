@@ -136,6 +136,16 @@ inline constexpr QStringView kAlarmStateGroupTitle = u"当前报警";
 // Captions of the command buttons that sit in the panel's groups.
 inline constexpr QStringView kRunCommandButtonText = u"设定曲线";
 inline constexpr std::array<QStringView, kSetValueLabelCount> kSetValueButtonTexts{u"设定SV1", u"设定SV2"};
+
+// The station's own help, not the controller's texts: what a screen reader
+// calls each set-value entry (it would otherwise say the group's title), and
+// the tooltips of the three value columns of the "PV状态" group: measured, in
+// effect, written.
+inline constexpr std::array<QStringView, kSetValueLabelCount> kSetValueEntryNames{u"SV1 新设定值", u"SV2 新设定值"};
+inline constexpr std::array<QStringView, 3> kPvColumnTips{
+    u"测量值：控制器测得的当前值",
+    u"生效设定值：控制器此刻控制所用的设定值",
+    u"写入的设定值：控制器保存的设定值；在右边输入新值后按设定按钮写入"};
 inline constexpr QStringView kDownloadButtonText = u"DOWNLOAD";
 
 } // namespace station::status

@@ -9,6 +9,7 @@
 #include "common/combowheel.h"
 #include "common/logging.h"
 #include "common/naming.h"
+#include "common/windowfit.h"
 #include "common/writeonleave.h"
 #include "link/registerimage.h"
 
@@ -20,6 +21,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 namespace station::program {
@@ -362,9 +364,10 @@ ProgramEditor *openProgramEditor(QWidget *mainWindow)
 {
     auto *editor = new ProgramEditor;
     editor->setMainWindow(mainWindow);
+    QScreen *screen = mainWindow ? mainWindow->screen() : nullptr;
     if (mainWindow)
         mainWindow->hide();
-    editor->show();
+    showScaledToFit(editor, screen);
     return editor;
 }
 

@@ -1,81 +1,100 @@
-// Renders the main window with a recorded day and a live image on the
-// offscreen platform and saves it as a PNG (for the README). The test checks
-// that the window lays out at 1920 x 1080 without scrolling.
+// Renders the main window as the demo starts (scripts/demo.sh): five minutes of
+// the simulated controller's history recorded by its model, the live image the
+// poller reads from that controller after "打开", and the Y range the README
+// asks for (800). It runs on a 1920 x 1080 offscreen screen, opens the window as
+// the station does and checks that it needs no scrolling there, then saves a
+// PNG for the README.
 //
 // Re-baseline the README picture:
 //   ctest --test-dir build-test -R shot_mainwindow && cp build-test/tests/app/mainwindow.png docs/
+#include "app/functionpanel.h"
 #include "app/mainwindow.h"
 
+#include "chart/trendchart.h"
 #include "link/registerimage.h"
 #include "record/sampledb.h"
+#include "sim/controllermodel.h"
+#include "sim/registerbank.h"
+#include "sim/registermap.h"
+#include "sim/seedhistory.h"
 
-#include "common/datenum.h"
+#include "common/windowfit.h"
 #include "tests/support/testenv.h"
 
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QtTest>
-#include <cmath>
 
 using namespace station;
+
+namespace {
+
+constexpr int kDemoHistorySeconds = 300;
+
+// What one polling cycle reads from the simulated controller.
+void pollOnce(const sim::RegisterBank &bank)
+{
+    RegisterImage &img = registerImage();
+    for (std::size_t i = 0; i < img.inputWords.size(); ++i)
+        img.inputWords[i] = bank.input(reg::kInputFirst + int(i));
+    img.liveSample = sim::liveSampleOf(bank);
+    for (std::size_t i = 0; i < img.programStatus.size(); ++i)
+        img.programStatus[i] = bank.input(reg::kProgramStatusFirst + int(i));
+    for (std::size_t i = 0; i < img.holdingWords.size(); ++i) {
+        img.holdingWords[i] = bank.holding(reg::kHoldingFirst + int(i));
+        img.holdingFloat[i] = float(img.holdingWords[i]);
+    }
+    for (std::size_t i = 0; i < img.paramImage.size(); ++i)
+        img.paramImage[i] = bank.holding(reg::kParamFirst + int(i));
+    for (std::size_t i = 0; i < img.alarmWords.size(); ++i)
+        img.alarmWords[i] = bank.holding(reg::kAlarmFirst + int(i));
+    for (std::size_t i = 0; i < img.discreteBits.size(); ++i)
+        img.discreteBits[i] = bank.discrete(reg::kPointFirst + int(i)) ? 1 : 0;
+}
+
+} // namespace
 
 class ShotMainWindow : public QObject {
     Q_OBJECT
 
-    static void recordDay(int rows)
-    {
-        QVERIFY(sampledb::create(sampledb::defaultPath()));
-        QSqlDatabase db = sampledb::openMainWindowConnection();
-        QVERIFY(db.isOpen());
-        db.transaction();
-        QSqlQuery q(db);
-        q.prepare("insert into pv_data values (?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        const QDateTime start = QDateTime::currentDateTime().addSecs(-rows);
-        for (int i = 1; i <= rows; ++i) {
-            const QDateTime t = start.addSecs(i);
-            const double pv1 = 30 + 12 * std::sin(i / 40.0) + 3 * std::sin(i / 7.0);
-            const double pv2 = 22 + 8 * std::cos(i / 55.0);
-            q.addBindValue(i);
-            q.addBindValue(dayNumber(t.date()));
-            q.addBindValue(dayFraction(t.time()));
-            const double values[10] = {pv1, pv2, 35, 25, 500, 300, 0, 0, pv1 < 35 ? 100.0 : 0.0, pv2 < 25 ? 100.0 : 0.0};
-            for (double v : values)
-                q.addBindValue(double(float(v)));
-            QVERIFY(q.exec());
-        }
-        QSqlQuery(db).exec(QStringLiteral("update sl_void set sl_pointer=%1, sl_copy=%1").arg(rows));
-        db.commit();
-    }
-
 private slots:
     void screenshot()
     {
-        recordDay(241);
-        RegisterImage &img = registerImage();
-        const float live[10] = {312, 241, 350, 250, 503, 297, 1, 0, 100, 0};
-        std::copy(live, live + 10, img.liveSample.begin());
-        for (int i = 0; i < 8; ++i)
-            img.inputWords[std::size_t(i)] = std::int32_t(live[i]);
-        img.programStatus = {1, 312, 350, 241, 250, 2, 15, 47, 1};
-        img.holdingWords = {350, 250, 1};
-        img.discreteBits = {1, 0, 1, 0, 0, 0};
-        img.alarmWords = {400, 5, 2, 300, 5, 2};
-        img.paramImage[2] = 10;
-        img.paramImage[10] = 5000;
+        // The demo controller: its power-on memory, the program started, five
+        // minutes of its history in the database.
+        sim::RegisterBank bank;
+        sim::ControllerModel model(bank);
+        model.installDefaults();
+        bank.applyWrite(sim::reg::kRunCommand, std::int16_t(sim::RunCommand::Run));
+        QCOMPARE(sim::seedHistory(model, bank, sampledb::defaultPath(), kDemoHistorySeconds,
+                                  QDateTime::currentDateTime()),
+                 kDemoHistorySeconds);
+        pollOnce(bank);
 
         MainWindow w;
-        w.resize(1920, 1040);
-        w.show();
+        showFitted(&w);
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         // Timer 1 refreshes the panel from the image.
-        QTRY_COMPARE(w.findChild<QLabel *>("D_3W_4")->text(), QStringLiteral("50.3"));
+        QTRY_VERIFY(w.findChild<QLabel *>("D_3W_0")->text() != QLatin1String("0"));
+        w.functionPanel()->yMaximum()->setText(QStringLiteral("800"));
+        w.functionPanel()->applyY()->click();
+        // Timer 1 redraws the left scale for the new range.
+        QTRY_VERIFY([&w] {
+            for (QLabel *l : w.findChildren<QLabel *>())
+                if (l->objectName().startsWith(QLatin1String("Label5_")) && l->text() == QLatin1String("800"))
+                    return true;
+            return false;
+        }());
+
         auto *scroll = w.findChild<QScrollArea *>();
         QVERIFY(scroll);
+        QVERIFY(!w.isMaximized());
         QVERIFY2(!scroll->horizontalScrollBar()->isVisible(), "the window needs a horizontal scroll bar at 1920");
         QVERIFY2(!scroll->verticalScrollBar()->isVisible(), "the window needs a vertical scroll bar at 1080");
+        w.trendChart()->repaintChart(); // timer 2's work, with the new range
         const QString path = QDir(QCoreApplication::applicationDirPath()).filePath("mainwindow.png");
         QVERIFY(w.grab().save(path));
         qInfo() << "saved" << path;

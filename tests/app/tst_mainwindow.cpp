@@ -5,6 +5,8 @@
 #include "app/splash.h"
 #include "app/station.h"
 
+#include "common/datadir.h"
+#include "common/taborder.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
 
@@ -13,8 +15,10 @@
 #include "tests/support/testenv.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -217,6 +221,10 @@ private slots:
         w.resize(1800, 300);  // every list within the width, the page taller than the window
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
+        // The port list holds the focus when the window opens; the lists under
+        // test must all be without it.
+        w.connectionPanel()->openButton()->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), w.connectionPanel()->openButton());
         auto *scroll = w.findChild<QScrollArea *>();
         QScrollBar *bar = scroll->verticalScrollBar();
         QVERIFY(bar->maximum() > 0);
@@ -243,12 +251,29 @@ private slots:
         QVERIFY(w.isVisible());
     }
 
+    void exitEndsTheProgram_data()
+    {
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("退出") << false;
+        // As the window opens the port list holds the focus, untouched: Esc is
+        // not typing there yet and ends the program.
+        QTest::newRow("Esc at start") << true;
+    }
+
     void exitEndsTheProgram()
     {
+        QFETCH(bool, byEscape);
         auto *w = new MainWindow;
         w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        QTRY_VERIFY(QApplication::focusWidget());
         QSignalSpy exited(w, &MainWindow::exitRequested);
-        QTimer::singleShot(0, w, [w] { w->findChild<QPushButton *>("Command1")->click(); });
+        QTimer::singleShot(0, w, [w, byEscape] {
+            if (byEscape)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            else
+                w->findChild<QPushButton *>("Command1")->click();
+        });
         // exec() returns only when the program is told to end.
         QTimer failsafe;
         failsafe.setSingleShot(true);
@@ -266,6 +291,78 @@ private slots:
         QVERIFY(!w->unloadGuard());
         QVERIFY(!sampleFlags().notifyEnabled);
         delete w;
+    }
+
+    void keyboardStartsInTheConnectionGroup()
+    {
+        MainWindow w;
+        w.show();
+        QApplication::setActiveWindow(&w);
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QComboBox *port = w.connectionPanel()->portList();
+        QTRY_COMPARE(QApplication::focusWidget(), port);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w.connectionPanel()->addressList());
+
+        // Then the layout: the connection group and the commands, the left
+        // column (function keys, Y range, alarm settings), the right column.
+        QList<QWidget *> stops = tabStops(&w, port);
+        stops.prepend(port);
+        QCOMPARE(stops.last(), child<QWidget>(&w, "Command12_1")); // the round closes at the port list
+        const auto firstIn = [&](const QString &name) {
+            auto *part = w.findChild<QWidget *>(name);
+            for (qsizetype i = 0; i < stops.size(); ++i)
+                if (part && (stops[i] == part || part->isAncestorOf(stops[i])))
+                    return i;
+            return qsizetype(-1);
+        };
+        const QStringList parts{"Address", "Command9", "Command21", "Command1", "Frame_Function", "YKD",
+                                "Alm11_0", "Combo3", "Text1_0", "Text1_1"};
+        qsizetype previous = 0;
+        for (const QString &name : parts) {
+            const qsizetype at = firstIn(name);
+            QVERIFY2(at > previous, qPrintable(name));
+            previous = at;
+        }
+    }
+
+    void entriesAreNamedForScreenReaders_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Y max") << "YKD" << "Y轴最大";
+        QTest::newRow("Y min") << "YKD1" << "Y轴最小";
+        QTest::newRow("SV1") << "Text1_0" << "SV1 新设定值";
+        QTest::newRow("SV2") << "Text1_1" << "SV2 新设定值";
+        QTest::newRow("alarm 1 value") << "Alm11_0" << "报警1设定值";
+        QTest::newRow("alarm 2 delay") << "Alm11_5" << "报警2延迟时间";
+    }
+
+    void entriesAreNamedForScreenReaders()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, name);
+        MainWindow w;
+        auto *e = child<QWidget>(&w, entry);
+        QVERIFY(e);
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(e);
+        QVERIFY(a);
+        QCOMPARE(a->text(QAccessible::Name), name);
+    }
+
+    void valueColumnsSayWhatTheyShow()
+    {
+        MainWindow w;
+        // Measured, in effect, written: one tip per column, the same on both rows.
+        const QStringList columns[] = {{"D_3W_0", "D_3W_1"}, {"D_3W_2", "D_3W_3"}, {"SV_0", "SV_1"}};
+        QStringList tips;
+        for (const QStringList &column : columns) {
+            const QString tip = child<QLabel>(&w, column[0])->toolTip();
+            QVERIFY(!tip.isEmpty());
+            QCOMPARE(child<QLabel>(&w, column[1])->toolTip(), tip);
+            QVERIFY(!tips.contains(tip));
+            tips << tip;
+        }
     }
 
     void startUpShowsTheSplashThenTheMainWindow()
@@ -287,6 +384,8 @@ private slots:
         QVERIFY2(clock.elapsed() >= 1400, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(station.mainWindow() && station.mainWindow()->isVisible());
         QVERIFY(station.mainWindow()->isLoaded());
+        // The folder of the port links is there for the operator's first link.
+        QVERIFY(QFileInfo(dataDir() + QStringLiteral("/serial")).isDir());
         QVERIFY(station.poller());
         QCOMPARE(station.poller()->objectName(), QStringLiteral("Met1"));
         QVERIFY(!station.poller()->isPolling()); // polling waits for 打开

@@ -185,6 +185,92 @@ private slots:
         QVERIFY(db.row(expectedId));
     }
 
+    // An sl_void without its row gets it back, and the ring starts at 1.
+    void emptyControlTableRecordsFromOne()
+    {
+        QVERIFY(test::writeDatabase(m_path, 7, 1, 7, -1));
+        {
+            DbProbe db(m_path);
+            QVERIFY(db.exec("DELETE FROM sl_void"));
+        }
+        ManualClock clock(kDay, QTime(6, 0, 0, 50));
+        registerImage().liveSample = sampleWith(30);
+        auto rec = makeRecorder(clock);
+        for (int second = 1; second <= 3; ++second) {
+            for (int i = 0; i < 10; ++i)
+                tickAndAdvance(*rec, clock);
+            QVERIFY(takeFlag());
+            DbProbe db(m_path);
+            QCOMPARE(db.scalar("SELECT count(*) FROM sl_void").toInt(), 1);
+            QCOMPARE(db.control(), QVariantList({second, second, 0}));
+            QCOMPARE(db.row(second)->time, fractionOf(6, 0, second - 1));
+            QCOMPARE(db.row(second)->values[0], 30.0);
+        }
+        DbProbe db(m_path);
+        QCOMPARE(db.rowCount(), 7);  // rows 1..3 overwritten in place
+        QCOMPARE(db.row(4)->values[0], -1.0);
+    }
+
+    // A pointer read that fails once: in the tick that writes, the pointer of
+    // the previous tick is advanced and saved with the row; in a tick that
+    // writes nothing, the next second's row still follows without a gap.
+    void failedPointerReadUsesThePreviousPointer_data()
+    {
+        QTest::addColumn<int>("failingTick");  // of the second's ten ticks
+        QTest::newRow("in the tick that writes") << 0;
+        QTest::newRow("in a tick that writes nothing") << 4;
+    }
+    void failedPointerReadUsesThePreviousPointer()
+    {
+        QFETCH(int, failingTick);
+        QVERIFY(test::writeDatabase(m_path, 5));
+        ManualClock clock(kDay, QTime(4, 0, 0, 50));
+        auto rec = makeRecorder(clock);
+        for (int i = 0; i < 10; ++i)
+            tickAndAdvance(*rec, clock);
+        QCOMPARE(rec->pointer(), 6);
+
+        // The next SELECT on the recorder's connection may not read sl_void.
+        struct Refusal {
+            int budget = 0;
+            bool current = false;
+            int refused = 0;
+        } refusal;
+        const auto authorize = [](void *ctx, int action, const char *table, const char *, const char *,
+                                  const char *) {
+            auto *r = static_cast<Refusal *>(ctx);
+            if (action == SQLITE_SELECT)
+                r->current = r->budget-- > 0;
+            if (action == SQLITE_READ && r->current && table && qstrcmp(table, "sl_void") == 0) {
+                ++r->refused;
+                return SQLITE_DENY;
+            }
+            return SQLITE_OK;
+        };
+        QSqlDatabase conn = QSqlDatabase::database(QLatin1String(sampledb::kRecorderConnection), false);
+        sqlite3 *handle = *static_cast<sqlite3 *const *>(conn.driver()->handle().constData());
+        sqlite3_set_authorizer(handle, authorize, &refusal);
+
+        registerImage().liveSample = sampleWith(70);
+        for (int i = 0; i < 10; ++i) {
+            if (i == failingTick)
+                refusal.budget = 1;
+            tickAndAdvance(*rec, clock);
+        }
+        QVERIFY(refusal.refused > 0);
+        conn = QSqlDatabase::database(QLatin1String(sampledb::kRecorderConnection), false);
+        if (conn.isOpen() && *static_cast<sqlite3 *const *>(conn.driver()->handle().constData()) == handle)
+            sqlite3_set_authorizer(handle, nullptr, nullptr);  // the same connection is still open
+        for (int i = 0; i < 10; ++i)
+            tickAndAdvance(*rec, clock);
+
+        DbProbe db(m_path);
+        QCOMPARE(db.control()->mid(0, 2), QVariantList({8, 8}));
+        QCOMPARE(db.row(7)->time, fractionOf(4, 0, 1));
+        QCOMPARE(db.row(7)->values[0], 70.0);
+        QCOMPARE(db.row(8)->time, fractionOf(4, 0, 2));
+    }
+
     void ringWrapsAndOverwritesRowOne()
     {
         QVERIFY(test::writeDatabase(m_path, 65499, 1, 3, -1));

@@ -25,7 +25,7 @@ using station::test::ManualClock;
 
 namespace {
 
-enum class Fault { Directory, ParentIsFile, ReadOnly, Garbage, Locked, DiskFull };
+enum class Fault { Directory, ParentIsFile, ReadOnly, Garbage, GarbageInPlace, Locked, DiskFull };
 
 const QDate kDay(2024, 7, 1);
 
@@ -86,6 +86,7 @@ private slots:
 
     void cleanup()
     {
+        sampledb::closeMainWindowConnection();
         test::sqliteFaults() = test::SqliteFaults{};
         removeFiles();
     }
@@ -98,6 +99,7 @@ private slots:
         QTest::newRow("folder cannot be created") << Fault::ParentIsFile << 1;
         QTest::newRow("read-only file") << Fault::ReadOnly << 4;
         QTest::newRow("garbage file") << Fault::Garbage << 11;
+        QTest::newRow("overwritten with garbage while recording") << Fault::GarbageInPlace << 11;
         QTest::newRow("locked by another writer") << Fault::Locked << 4;
         QTest::newRow("disk full") << Fault::DiskFull << 4;
     }
@@ -131,6 +133,7 @@ private slots:
             QCOMPARE(f.write(junk), junk.size());
             break;
         }
+        case Fault::GarbageInPlace:
         case Fault::Locked:
         case Fault::DiskFull:
             break;
@@ -143,7 +146,7 @@ private slots:
 
         // Faults that arrive while it records.
         std::unique_ptr<DbProbe> locker;
-        if (fault == Fault::Locked || fault == Fault::DiskFull) {
+        if (fault == Fault::Locked || fault == Fault::DiskFull || fault == Fault::GarbageInPlace) {
             for (int s = 0; s < 3; ++s)
                 runSecond(rec, clock);
             QCOMPARE(rec.pointer(), 3);
@@ -152,8 +155,17 @@ private slots:
                 locker = std::make_unique<DbProbe>(m_path);
                 QVERIFY(locker->exec("BEGIN IMMEDIATE"));
                 QVERIFY(locker->exec("UPDATE sl_void SET sl_spare=sl_spare"));
-            } else {
+            } else if (fault == Fault::DiskFull) {
                 test::sqliteFaults().diskFull = true;
+            } else {
+                // The same file, its rows still in the WAL, overwritten in place.
+                QVERIFY(QFileInfo(m_path + "-wal").size() > 0);
+                QFile f(m_path);
+                QVERIFY(f.open(QIODevice::ReadWrite));
+                QCOMPARE(f.write(junk), junk.size());
+                QVERIFY(f.resize(junk.size()));
+                f.close();
+                rec.finish();  // the station ends: closing must not checkpoint into it
             }
         }
 
@@ -175,7 +187,18 @@ private slots:
         case Fault::Garbage:
             QCOMPARE(test::readFileBytes(m_path), junk);
             break;
-        case Fault::ReadOnly:
+        case Fault::GarbageInPlace:
+            // Not one WAL page was copied into it.
+            QCOMPARE(test::readFileBytes(m_path), junk);
+            QVERIFY(QFileInfo(m_path + "-wal").size() > 0);
+            break;
+        case Fault::ReadOnly: {
+            // The main window still shows the history, read-only.
+            QSqlQuery q(sampledb::openMainWindowConnection());
+            QVERIFY(q.exec(sampledb::kSelectControl) && q.next());
+            QCOMPARE(q.value(0).toInt(), 3);
+        }
+            [[fallthrough]];
         case Fault::Locked:
         case Fault::DiskFull: {
             DbProbe db(m_path);
@@ -199,6 +222,7 @@ private slots:
             QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::WriteOwner));
             break;
         case Fault::Garbage:
+        case Fault::GarbageInPlace:
             // The operator puts a good file in its place.
             QVERIFY(test::writeDatabase(m_path + ".good", 10));
             QCOMPARE(std::rename(qPrintable(m_path + ".good"), qPrintable(m_path)), 0);
@@ -288,6 +312,110 @@ private slots:
         QCOMPARE(q.value(0).toInt(), 3);
         q = QSqlQuery();
         sampledb::closeMainWindowConnection();
+    }
+
+    // Another database renamed over the file while the station records (mv,
+    // rsync, a restore), with the main window's connection open on the old
+    // file and reconnecting as its history loads do: no row stored in the new
+    // file is lost, whichever connection notices the replacement first.
+    void replacedByRenameLosesNoRow_data()
+    {
+        QTest::addColumn<bool>("mainWindowFirst");
+        QTest::newRow("the recorder notices first") << false;
+        QTest::newRow("the main window notices first") << true;
+    }
+    void replacedByRenameLosesNoRow()
+    {
+        QFETCH(bool, mainWindowFirst);
+        ManualClock clock(kDay, QTime(22, 0, 0, 50));
+        Recorder rec(clock, m_path);
+        rec.stop();
+        const auto mainWindowPointer = [] {
+            QSqlQuery q(sampledb::openMainWindowConnection());
+            return q.exec(sampledb::kSelectControl) && q.next() ? q.value(0).toInt() : -1;
+        };
+        for (int s = 0; s < 3; ++s)
+            runSecond(rec, clock);
+        QCOMPARE(mainWindowPointer(), 3);
+
+        QVERIFY(test::writeDatabase(m_path + ".other", 10, 1, 10, 2));
+        QCOMPARE(std::rename(qPrintable(m_path + ".other"), qPrintable(m_path)), 0);
+        if (mainWindowFirst)
+            QCOMPARE(mainWindowPointer(), 10);
+        for (int s = 1; s <= 20; ++s) {
+            runSecond(rec, clock);
+            if (s % 5 == 0)  // the live view's reloads
+                QCOMPARE(mainWindowPointer(), 10 + s);
+        }
+        QCOMPARE(rec.pointer(), 30);
+        sampledb::closeMainWindowConnection();
+        {
+            DbProbe db(m_path);
+            QCOMPARE(db.integrity(), QString("ok"));
+            QCOMPARE(db.control()->mid(0, 2), QVariantList({30, 30}));
+            QCOMPARE(db.rowCount(), 30);
+            QCOMPARE(db.scalar("SELECT count(*) FROM pv_data WHERE w_id > 10 AND v0 <> 2").toInt(), 20);
+        }
+    }
+
+    // A killed run left -wal and -shm behind, and the folder is read-only (a
+    // read-only mount: the -shm cannot be opened for writing either). The
+    // main window still pages the history, the recorder stores nothing and
+    // keeps trying, and once the folder is writable again it records on.
+    void readOnlyAfterAKilledRun()
+    {
+        {
+            // Five rows that live only in the WAL, frozen as a kill leaves them.
+            QVERIFY(sampledb::create(m_path));
+            DbProbe run(m_path);
+            QVERIFY(run.exec("PRAGMA wal_autocheckpoint=0"));
+            QVERIFY(run.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<5)"
+                             " INSERT INTO pv_data SELECT i, 45000, i / 86400.0, 1,2,3,4,5,6,7,8,9,10 FROM n;"
+                             "UPDATE sl_void SET sl_pointer=5, sl_copy=5"));
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QVERIFY(QFile::copy(m_path + suffix, m_path + suffix + ".killed"));
+        }
+        for (const char *suffix : {"", "-wal", "-shm"}) {
+            QFile::remove(m_path + suffix);
+            QVERIFY(QFile::rename(m_path + suffix + ".killed", m_path + suffix));
+        }
+        QVERIFY(QFileInfo(m_path + "-wal").size() > 0);
+        test::sqliteFaults().readOnly = true;
+        test::sqliteFaults().readOnlyIndex = true;
+
+        const auto view = [] {
+            QSqlQuery q(sampledb::openMainWindowConnection());
+            if (!q.exec(sampledb::kSelectControl) || !q.next())
+                return QVariantList();
+            const int pointer = q.value(0).toInt();
+            if (!q.exec("select count(*) from pv_data") || !q.next())
+                return QVariantList();
+            return QVariantList({pointer, q.value(0).toInt()});
+        };
+        QCOMPARE(view(), QVariantList({5, 5}));
+
+        ManualClock clock(kDay, QTime(23, 0, 0, 50));
+        registerImage().liveSample = {3, 3, 3, 3, 3, 3, 3, 3, 3, 3};
+        Recorder rec(clock, m_path);
+        rec.stop();
+        for (int s = 1; s <= 3; ++s) {
+            runSecond(rec, clock);
+            QVERIFY(takeFlag());
+            QCOMPARE(view(), QVariantList({5, 5}));  // viewed between the recorder's attempts
+        }
+        QCOMPARE(rec.pointer(), 5);
+
+        test::sqliteFaults() = test::SqliteFaults{};
+        runSecond(rec, clock);
+        QCOMPARE(rec.pointer(), 6);
+        runSecond(rec, clock);
+        QCOMPARE(rec.pointer(), 7);
+        QCOMPARE(view(), QVariantList({7, 7}));
+        sampledb::closeMainWindowConnection();
+        DbProbe db(m_path);
+        QCOMPARE(db.integrity(), QString("ok"));
+        QCOMPARE(db.control()->mid(0, 2), QVariantList({7, 7}));
+        QCOMPARE(db.row(6)->values[0], 3.0);
     }
 
     void mainWindowConnectionFollowsAReplacedFile()

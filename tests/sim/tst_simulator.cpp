@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QtTest>
 
 #include <modbus.h>
@@ -481,7 +482,7 @@ private slots:
         const QString link = sim.linkPath();
         QDir().mkpath(QFileInfo(link).absolutePath());
         QFile::remove(link);
-        QVERIFY(QFile::link(station::dataDir() + "/gone", link));  // dangling, from a crashed run
+        QVERIFY(QFile::link("/dev/pts/999999", link));  // a pty gone with a run that crashed
 
         QVERIFY(sim.start());
         QCOMPARE(QFileInfo(link).symLinkTarget(), sim.slavePath());
@@ -490,6 +491,63 @@ private slots:
         sim.stop();
         QVERIFY(!QFileInfo(link).isSymLink());
         sim.stop();  // twice is harmless
+    }
+
+    void startLeavesAForeignLinkAlone_data()
+    {
+        QTest::addColumn<QString>("target");  // empty: a plain file
+        QTest::newRow("USB adapter") << QStringLiteral("/dev/ttyUSB0");
+        QTest::newRow("dangling by-id link") << QStringLiteral("/dev/serial/by-id/usb-adapter-if00-port0");
+        QTest::newRow("plain file") << QString();
+    }
+
+    void startLeavesAForeignLinkAlone()
+    {
+        QFETCH(QString, target);
+        Simulator sim(9);
+        const QString link = sim.linkPath();
+        QDir().mkpath(QFileInfo(link).absolutePath());
+        QFile::remove(link);
+        if (target.isEmpty()) {
+            QFile file(link);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QFile::link(target, link));
+        }
+
+        QVERIFY(!sim.start());
+        QVERIFY(!sim.isRunning());
+        QVERIFY(sim.startError().contains(link));
+        if (!target.isEmpty()) {
+            QVERIFY(sim.startError().contains(target));
+            QCOMPARE(QFileInfo(link).symLinkTarget(), target);
+        } else {
+            QVERIFY(QFileInfo(link).isFile());
+        }
+        sim.stop();
+        QVERIFY(QFileInfo(link).isSymLink() == !target.isEmpty());
+        QFile::remove(link);
+    }
+
+    // The demo controller on the command line: one line on stderr naming the
+    // link and its target, a failed exit, the link as it was.
+    void theDemoControllerRefusesAForeignLink()
+    {
+        const QString link = station::dataDir() + QStringLiteral("/serial/com10");
+        QDir().mkpath(QFileInfo(link).absolutePath());
+        QFile::remove(link);
+        QVERIFY(QFile::link(QStringLiteral("/dev/ttyUSB0"), link));
+        QProcess sim;
+        sim.start(QStringLiteral(STATION_SIM_EXECUTABLE), {QStringLiteral("--port"), QStringLiteral("10")});
+        QVERIFY(sim.waitForFinished(20000));
+        QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
+        QVERIFY(sim.exitCode() != 0);
+        const QString err = QString::fromLocal8Bit(sim.readAllStandardError());
+        QCOMPARE(err.count(QLatin1Char('\n')), 1);
+        QVERIFY2(err.contains(link) && err.contains(QLatin1String("/dev/ttyUSB0")), qPrintable(err));
+        QVERIFY(sim.readAllStandardOutput().isEmpty());
+        QCOMPARE(QFileInfo(link).symLinkTarget(), QStringLiteral("/dev/ttyUSB0"));
+        QFile::remove(link);
     }
 
     void stopLeavesALinkThatIsNoLongerItsOwn()

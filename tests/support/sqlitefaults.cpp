@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 
 namespace station::test {
 
@@ -49,6 +51,27 @@ bool inScope(const char *name)
     if (g_folder.isEmpty())
         return true;
     return name && std::strncmp(name, g_folder.constData(), size_t(g_folder.size())) == 0;
+}
+
+// The unix layer opens the -shm through its "open" system call, not through
+// a layer above it.
+using OpenCall = int (*)(const char *, int, int);
+sqlite3_syscall_ptr g_realOpen = nullptr;
+
+bool isIndexFile(const char *name)
+{
+    const size_t n = name ? std::strlen(name) : 0;
+    return n > 4 && std::strcmp(name + n - 4, "-shm") == 0;
+}
+
+int faultOpen(const char *name, int flags, int mode)
+{
+    if (g_faults.readOnlyIndex && (flags & O_ACCMODE) != O_RDONLY && isIndexFile(name) && inScope(name)) {
+        ++g_refused;
+        errno = EROFS;
+        return -1;
+    }
+    return reinterpret_cast<OpenCall>(g_realOpen)(name, flags, mode);
 }
 
 int refuse(int code)
@@ -274,6 +297,9 @@ void installSqliteFaults(const QString &folder)
     g_vfs.xGetLastError = xGetLastError;
     g_vfs.xCurrentTimeInt64 = xCurrentTimeInt64;
     sqlite3_vfs_register(&g_vfs, 1);
+
+    g_realOpen = g_unix->xGetSystemCall(g_unix, "open");
+    g_unix->xSetSystemCall(g_unix, "open", reinterpret_cast<sqlite3_syscall_ptr>(faultOpen));
 }
 
 SqliteFaults &sqliteFaults()

@@ -8,7 +8,11 @@
 //    truncations and deletions through the layer fail with SQLITE_IOERR_WRITE,
 //    _TRUNCATE and _DELETE, the unix layer's answers to EROFS. (The tests run
 //    as root, whom clearing the mode bits does not stop.) The -shm index is
-//    opened and mapped by the unix layer itself and stays writable.
+//    opened and mapped by the unix layer itself and stays writable, unless
+//  - read-only index: the unix layer's own open of a -shm file for writing
+//    fails with EROFS, so it maps the index read-only, as on a read-only mount.
+//    This reaches every connection in the process on the "unix" layer, the
+//    probes of tests/record/dbprobe.h too.
 //  - disk full: what ENOSPC does. A write that would make a file longer than it
 //    is fails with SQLITE_FULL, as does a truncation that grows it; writes
 //    inside a file's present length still succeed (blocks already allocated).
@@ -24,6 +28,7 @@ namespace station::test {
 struct SqliteFaults {
     bool readOnly = false;
     bool diskFull = false;
+    bool readOnlyIndex = false;
 };
 
 // Registers the layer as SQLite's default. Faults apply to the files whose

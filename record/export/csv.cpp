@@ -1,0 +1,69 @@
+#include "record/export/csv.h"
+
+#include "app/status/statustables.h"
+#include "common/datenum.h"
+#include "common/numbers.h"
+
+#include <QDateTime>
+
+namespace station::exporttool {
+
+namespace {
+
+// The live sample's ten values (link/registerimage.h): inputs 1..8, then the
+// two control outputs as 0/100.
+const char *const kValueNames[sampledb::col::kValueCount] = {
+    "PV1", "PV2", "SV1", "SV2",
+    "retransmission1", "retransmission2",
+    "alarm1_kind", "alarm2_kind",
+    "control1_output", "control2_output",
+};
+
+QString valueText(int column, float value, bool raw)
+{
+    if (raw)
+        return shortestFloatText(value);
+    if (column == status::kRetransmission1 || column == status::kRetransmission2)
+        return numberText(double(value) / status::kRetransmissionDivisor);
+    return numberText(double(value));
+}
+
+} // namespace
+
+QStringList headerNames()
+{
+    QStringList names{QStringLiteral("time")};
+    for (const char *name : kValueNames)
+        names << QLatin1String(name);
+    return names;
+}
+
+QString headerLine()
+{
+    return headerNames().join(QLatin1Char(',')) + QLatin1Char('\n');
+}
+
+QString sampleLine(const sampledb::Sample &sample, bool raw)
+{
+    QString line = dateFromDayNumber(sample.date).toString(Qt::ISODate) + QLatin1Char('T')
+        + timeFromDayFraction(sample.time).toString(QStringLiteral("HH:mm:ss"));
+    for (int j = 0; j < sampledb::col::kValueCount; ++j)
+        line += QLatin1Char(',') + valueText(j, sample.values[size_t(j)], raw);
+    return line + QLatin1Char('\n');
+}
+
+std::optional<sampledb::Moment> parseLocalTime(const QString &text, bool endOfDay)
+{
+    const QString t = text.trimmed();
+    for (const char *format : {"yyyy-MM-dd'T'HH:mm:ss", "yyyy-MM-dd HH:mm:ss", "yyyy-MM-dd'T'HH:mm", "yyyy-MM-dd HH:mm"}) {
+        const QDateTime dt = QDateTime::fromString(t, QLatin1String(format));
+        if (dt.isValid())
+            return sampledb::Moment{dayNumber(dt.date()), dayFraction(dt.time())};
+    }
+    const QDate day = QDate::fromString(t, QStringLiteral("yyyy-MM-dd"));
+    if (!day.isValid())
+        return std::nullopt;
+    return sampledb::Moment{dayNumber(day), endOfDay ? dayFraction(QTime(23, 59, 59)) : 0.0};
+}
+
+} // namespace station::exporttool

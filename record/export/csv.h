@@ -1,0 +1,28 @@
+// The CSV form of stored samples, as lx6100-export writes it: one header row,
+// then one row per sample: its local time in ISO 8601, then the ten values,
+// scaled as the status panel shows them (the retransmission outputs divided by
+// ten) or, raw, as stored.
+#pragma once
+
+#include "record/samplereader.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace station::exporttool {
+
+// time, PV1, PV2, SV1, SV2, the two retransmission outputs, the two alarm kinds
+// and the two control outputs, in the order of the value columns.
+QStringList headerNames();
+QString headerLine();  // with its line end
+
+QString sampleLine(const sampledb::Sample &sample, bool raw);  // with its line end
+
+// A local time as the operator types it: "2024-07-01T20:00:05",
+// "2024-07-01 20:00:05", "2024-07-01 20:00" or "2024-07-01". A date alone is
+// the start of that day, or its last second when endOfDay is set. nullopt for
+// anything else.
+std::optional<sampledb::Moment> parseLocalTime(const QString &text, bool endOfDay);
+
+} // namespace station::exporttool
