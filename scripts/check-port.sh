@@ -62,12 +62,21 @@ if ! command -v mbpoll >/dev/null; then
 fi
 echo "asking station $address for input register 1 at $baud baud, parity $parity ..."
 # -0: register numbers as the station sends them (input register 1 is address 1 on the wire).
-if out=$(mbpoll -m rtu -a "$address" -b "$baud" -P "$parity" -d 8 -s 1 -t 3 -0 -r 1 -c 1 -1 -o 1 "$device" 2>&1); then
+# mbpoll prints its settings on standard output and the reason of a failure
+# ("Connection timed out") on standard error; keep the two apart so that the
+# reason is what the operator sees.
+errors=$(mktemp)
+trap 'rm -f -- "$errors"' EXIT
+if out=$(mbpoll -m rtu -a "$address" -b "$baud" -P "$parity" -d 8 -s 1 -t 3 -0 -r 1 -c 1 -1 -o 1 "$device" 2>"$errors"); then
   value=$(printf '%s\n' "$out" | sed -n 's/^\[1\]:[[:space:]]*//p' | head -n 1)
   echo "ok:   the controller answered: input register 1 = ${value:-?}"
   exit 0
 fi
 echo "FAIL: no answer from station $address at $baud baud, parity $parity:"
-printf '%s\n' "$out" | tail -n 3 | sed 's/^/      /'
+if [ -s "$errors" ]; then
+  tail -n 3 -- "$errors"
+else
+  printf '%s\n' "$out" | tail -n 3
+fi | sed 's/^/      /'
 echo "      Check the wiring (A/B), the controller's address, baud rate and parity, and that nothing else holds the port."
 exit 1

@@ -20,6 +20,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
@@ -55,11 +56,29 @@ QString sqliteError(sqlite3 *db, int rc)
     return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
 }
 
+// Whether writing target would overwrite the database or one of the files
+// SQLite keeps beside it (-wal, -shm, -journal): the same file under another
+// name or link, or the companion's name, which may not exist yet.
+bool isDatabaseFile(const QString &target, const QString &database)
+{
+    const QFileInfo db(QFileInfo(database).canonicalFilePath());
+    const QFileInfo out(target);
+    const auto outId = sampledb::Connection::identityOf(target);
+    for (const char *suffix : {"", "-wal", "-shm", "-journal"}) {
+        const QString file = db.filePath() + QLatin1String(suffix);
+        if (outId.valid && outId == sampledb::Connection::identityOf(file))
+            return true;
+        if (out.fileName() == db.fileName() + QLatin1String(suffix)
+            && out.absoluteDir().canonicalPath() == db.absolutePath())
+            return true;
+    }
+    return false;
+}
+
 int backup(sampledb::Connection &source, const QString &target)
 {
-    const auto same = sampledb::Connection::identityOf(target);
-    if (same.valid && same == sampledb::Connection::identityOf(source.path()))
-        return fail(kFailed, QStringLiteral("%1 is the database itself").arg(target));
+    if (isDatabaseFile(target, source.path()))
+        return fail(kFailed, QStringLiteral("%1 is the database or one of its -wal, -shm, -journal files").arg(target));
     sqlite3 *from = handleOf(source.database());
     if (!from)
         return fail(kFailed, QStringLiteral("no SQLite handle for %1").arg(source.path()));
@@ -110,6 +129,8 @@ int exportCsv(sampledb::Connection &source, std::optional<sampledb::Moment> from
 {
     QFile out;
     const bool toFile = !output.isEmpty() && output != QLatin1String("-");
+    if (toFile && isDatabaseFile(output, source.path()))
+        return fail(kFailed, QStringLiteral("%1 is the database or one of its -wal, -shm, -journal files").arg(output));
     if (toFile) {
         out.setFileName(output);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate))

@@ -171,6 +171,9 @@ private slots:
         QTest::newRow("full disk, file") << "ring" << QStringList{"--output-full"} << 1;
         QTest::newRow("full disk, standard output") << "ring" << QStringList{"--stdout-full"} << 1;
         QTest::newRow("backup onto the database") << "ring" << QStringList{"--backup-self"} << 1;
+        QTest::newRow("backup onto the database's -wal") << "ring" << QStringList{"--backup-wal"} << 1;
+        QTest::newRow("CSV onto the database") << "ring" << QStringList{"--output-self"} << 1;
+        QTest::newRow("CSV onto the database's -wal") << "ring" << QStringList{"--output-wal"} << 1;
         QTest::newRow("backup into a missing folder") << "ring" << QStringList{"--backup", "/nonexistent/x.db"} << 1;
     }
     void errors()
@@ -199,6 +202,12 @@ private slots:
         }
         if (args == QStringList{"--backup-self"})
             args = QStringList{"--backup", m_path};
+        else if (args == QStringList{"--backup-wal"})
+            args = QStringList{"--backup", m_path + "-wal"};
+        else if (args == QStringList{"--output-self"})
+            args = QStringList{"--output", m_path};
+        else if (args == QStringList{"--output-wal"})
+            args = QStringList{"--output", m_path + "-wal"};
 
         const Run r = runExport(QStringList{"--db", m_path} + args, stdoutFile);
         QCOMPARE(r.code, code);
@@ -210,6 +219,7 @@ private slots:
         else
             QVERIFY(what != "missing" || !QFileInfo::exists(m_path));
         QVERIFY(!QFileInfo::exists(m_path + "-journal"));
+        QVERIFY(!QFileInfo::exists(m_path + "-wal"));
     }
 
     void backupWhileRecording()
