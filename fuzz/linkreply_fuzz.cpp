@@ -13,7 +13,7 @@
 //   byte 1  flags: 1 put the right CRC in the reply's last two bytes,
 //           2 use port 2 (never opened), 4 write the reply in two parts 3 ms
 //           apart, 8 first register/point beyond 0xFFFF, 16 negative,
-//           32 a write value beyond 16 bits, 64 build the reply (below)
+//           32 a write value beyond 16 bits (refused unsent), 64 build the reply (below)
 //   byte 2  station address (0..255)
 //   byte 3-4 first register or point, high byte first
 //   byte 5-6 count (byte 5) for a register read; the value for a write; baud
@@ -308,7 +308,8 @@ void run(const Exchange &e)
     const bool isBits = e.op == Op::DiscreteInputs || e.op == Op::Coils;
     const bool argumentsOk = isBits ? (e.first >= 0 && e.first <= 0xFFFF - 15)
                              : isRead ? (e.first >= 0 && e.first <= 0xFFFF && e.count >= 1 && e.count <= 125)
-                             : e.op == Op::Write ? (e.first >= 0 && e.first <= 0xFFFF)
+                             : e.op == Op::Write ? (e.first >= 0 && e.first <= 0xFFFF && e.value >= kWriteMin
+                                                    && e.value <= kWriteMax)
                                                  : true;
     const bool exchanges = (isRead || e.op == Op::Write) && argumentsOk && e.port == kPort
                            && g_model.state == PortModel::Open && e.station >= 0 && e.station <= 247;
