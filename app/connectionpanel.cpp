@@ -3,6 +3,7 @@
 #include "common/naming.h"
 #include "common/numbers.h"
 #include "link/linkstate.h"
+#include "common/colors.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -124,7 +125,7 @@ void ConnectionPanel::refreshLinkState()
     if (m_linkState->text() != text) {
         m_linkState->setText(text);
         QPalette p = m_linkState->palette();
-        p.setColor(QPalette::WindowText, state == link::LinkState::Lost ? QColor(255, 0, 0)
+        p.setColor(QPalette::WindowText, state == link::LinkState::Lost ? colors::kLinkLost
                                                                         : palette().color(QPalette::WindowText));
         m_linkState->setPalette(p);
     }

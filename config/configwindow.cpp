@@ -191,9 +191,8 @@ bool ConfigWindow::writeCombo(const Entry &entry, QComboBox *combo)
         return false;
     }
     combo->setEditText(QString::number(code));
-    const std::int32_t result = writeWithRetry(p.reg, code);
-    qCDebug(lcConfig, "register %d <- %d (%s), result %d", p.reg, code,
-            qUtf8Printable(combo->objectName()), result);
+    writeWithRetry(p.reg, code); // queued; the link thread logs its result
+    qCDebug(lcConfig, "register %d <- %d (%s), queued", p.reg, code, qUtf8Printable(combo->objectName()));
     return true;
 }
 
@@ -206,9 +205,8 @@ bool ConfigWindow::writeTextBox(const Entry &entry)
         qCDebug(lcConfig) << "register" << p.reg << "not written: no 32-bit value in" << box->text();
         return false;
     }
-    const std::int32_t result = writeWithRetry(p.reg, *value);
-    qCDebug(lcConfig, "register %d <- %d (%s), result %d", p.reg, *value, qUtf8Printable(box->objectName()),
-            result);
+    writeWithRetry(p.reg, *value); // queued; the link thread logs its result
+    qCDebug(lcConfig, "register %d <- %d (%s), queued", p.reg, *value, qUtf8Printable(box->objectName()));
     return true;
 }
 
