@@ -266,8 +266,10 @@ bool Connection::openFile()
     // Read through a connection of ours that has this very file open, else
     // through a descriptor of our own (no connection of ours has it open, and
     // none opens it meanwhile: we hold the gate).
-    const FileState state = registry.stateThroughPeer(m_path, identity).value_or(
-        identity.valid ? fileStateAt(m_path) : FileState::Unreadable);
+    const std::optional<FileState> throughPeer = registry.stateThroughPeer(m_path, identity);
+    const FileState state = throughPeer ? *throughPeer
+        : identity.valid                ? fileStateAt(m_path)
+                                        : FileState::Unreadable;
     if (state == FileState::Empty || state == FileState::NotDatabase || state == FileState::Truncated) {
         m_status = OpenStatus::Damaged;
         m_lastError = state == FileState::Empty ? QStringLiteral("an empty file")
@@ -323,9 +325,12 @@ void Connection::close()
         // The others stop reading through our descriptor before it goes, and
         // learn that we are closed only once SQLite has let go of the file
         // (and of its -shm mapping, which a new open would otherwise share).
+        const bool current = isCurrent();
         Registry::instance().published(this, true, m_readOnly, m_identity, nullptr);
         m_db.close();
         Registry::instance().published(this, false, false, Identity(), nullptr);
+        if (current)
+            Registry::instance().forgetLeftover(m_path, m_identity);
     }
     m_identity = Identity();
     m_readOnly = false;

@@ -221,6 +221,19 @@ void Registry::recordLeftover(const QString &path, const Leftover &left)
     p.leftovers.insert(absolute(path), left);
 }
 
+void Registry::forgetLeftover(const QString &path, const Connection::Identity &owner)
+{
+    Private &p = d();
+    const QString key = absolute(path);
+    std::lock_guard lock(p.mutex);
+    for (const Entry &e : p.entries)
+        if (e.open && e.key == key && e.identity == owner)
+            return;
+    const auto it = p.leftovers.constFind(key);
+    if (it != p.leftovers.constEnd() && it->owner == owner)
+        p.leftovers.remove(key);
+}
+
 void Registry::removeStaleLeftovers(const QString &path, const Connection::Identity &current)
 {
     Private &p = d();

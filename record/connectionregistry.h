@@ -92,6 +92,10 @@ public:
     // Removes the -wal and -shm an older file left at path, unless the file at
     // the path now is still their owner.
     void removeStaleLeftovers(const QString &path, const Connection::Identity &current);
+    // The last connection of ours to the file at path closed while that file
+    // still stood there: what stands beside it is its own, and the record
+    // goes (an inode number recorded now may name another file later).
+    void forgetLeftover(const QString &path, const Connection::Identity &owner);
 
 private:
     Registry() = default;

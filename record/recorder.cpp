@@ -187,6 +187,12 @@ void Recorder::deliverResult(const record::WriteResult &result)
     }
 }
 
+void Recorder::deliverState(bool databaseOpen, std::int32_t pointer)
+{
+    m_databaseOpen = databaseOpen;
+    m_pointer = pointer;
+}
+
 void Recorder::deliverHealth(const RecorderHealth &health)
 {
     emit healthChanged(health);

@@ -165,6 +165,7 @@ private:
     friend class record::RecordWriter;
     void deliverResult(const record::WriteResult &result);
     void deliverHealth(const RecorderHealth &health);
+    void deliverState(bool databaseOpen, std::int32_t pointer);
     void post(std::function<void()> job);
     void raiseFlag();
 

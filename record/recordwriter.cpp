@@ -53,7 +53,12 @@ RecordWriter::~RecordWriter() = default;
 void RecordWriter::begin(qint64 second, const QDateTime &when)
 {
     m_connection = std::make_unique<sampledb::Connection>(QLatin1String(sampledb::kRecorderConnection), m_path);
-    ensureOpen(second, when);
+    if (ensureOpen(second, when))
+        nextPointer();
+    Recorder *recorder = m_recorder;
+    QMetaObject::invokeMethod(
+        recorder, [recorder, open = m_connection->isOpen(), pointer = m_pointer] { recorder->deliverState(open, pointer); },
+        Qt::QueuedConnection);
 }
 
 void RecordWriter::setCheckpointRows(int rows)

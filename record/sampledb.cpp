@@ -30,8 +30,7 @@ const char *const kCreateStatements[] = {
     "CREATE TABLE pv_data ("
     "w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL, "
     "v0 REAL, v1 REAL, v2 REAL, v3 REAL, v4 REAL, "
-    "v5 REAL, v6 REAL, v7 REAL, v8 REAL, v9 REAL, "
-    "w_live INTEGER, w_utc INTEGER)",
+    "v5 REAL, v6 REAL, v7 REAL, v8 REAL, v9 REAL)",
     "CREATE TABLE sl_void (sl_pointer INTEGER, sl_copy INTEGER, sl_spare INTEGER)",
     "INSERT INTO sl_void (sl_pointer, sl_copy, sl_spare) VALUES (0, 0, 0)",
 };

@@ -135,8 +135,9 @@ inline constexpr int kBusyTimeoutMs = 200;
 // <dataDir>/Rdatabj.db
 QString defaultPath();
 
-// Creates a new sample database at path: both tables (all 15 columns) and the
-// sl_void row with pointer 0, in WAL mode. Precondition: nothing exists at path
+// Creates a new sample database at path: both tables (pv_data with the 13
+// columns every reader knows; the recorder adds the other two when it opens
+// the file) and the sl_void row with pointer 0, in WAL mode. Precondition: nothing exists at path
 // (an existing file or folder is never replaced; the call then fails). Creates
 // the folder when missing. Returns false, with the reason on lcRecord, when
 // the file could not be created; nothing is left at path then.

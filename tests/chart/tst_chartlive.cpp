@@ -224,6 +224,7 @@ void TestChartLive::endToEndWithTheRecorder()
     ManualClock clock(morning());
     Recorder recorder(clock, path);
     recorder.stop(); // the test ticks it
+    QVERIFY(recorder.settle());
     sampledb::Connection mainWindow(QStringLiteral("endtoend-ssqx"), path);
     QVERIFY(mainWindow.open());
 
@@ -240,6 +241,7 @@ void TestChartLive::endToEndWithTheRecorder()
         registerImage().liveSample[0] = float(second);
         recorder.tick();
         recorder.tick(); // a second tick in the same clock second stores nothing
+        QVERIFY(recorder.settle()); // the commit comes back from the recorder thread
         QVERIFY(sampleFlags().newSample);
         QVERIFY(chart.liveAppend(registerImage().liveSample, sampleFlags()));
         QVERIFY(!sampleFlags().newSample);

@@ -88,7 +88,7 @@ private:
             QStringList v;
             for (int j = 0; j < 10; ++j)
                 v << QString::number(j == 4 ? 503 : 100 * (j + 1) + t.second());
-            sql += QStringLiteral("INSERT INTO pv_data VALUES (%1, %2, %3, %4, NULL, NULL);")
+            sql += QStringLiteral("INSERT INTO pv_data VALUES (%1, %2, %3, %4);")
                        .arg(id).arg(day, 0, 'f', 1).arg(dayFraction(t), 0, 'g', 17).arg(v.join(','));
         };
         for (int i = 0; i < 3; ++i)
@@ -260,7 +260,9 @@ private slots:
             DbProbe db(m_path);
             const double day = dayNumber(QDate(2024, 10, 27));
             const qint64 summerUtc = QDateTime(QDate(2024, 10, 27), QTime(0, 59, 58), Qt::UTC).toSecsSinceEpoch();
-            QString sql = QStringLiteral("BEGIN;");
+            // The two columns the recorder adds when it opens a file.
+            QString sql = QStringLiteral("ALTER TABLE pv_data ADD COLUMN w_live INTEGER;"
+                                         "ALTER TABLE pv_data ADD COLUMN w_utc INTEGER; BEGIN;");
             const auto row = [&](int id, const QTime &local, const char *live, qint64 utc) {
                 sql += QStringLiteral("INSERT INTO pv_data VALUES (%1, %2, %3, 0,0,0,0,0,0,0,0,0,0, %4, %5);")
                            .arg(id).arg(day, 0, 'f', 1).arg(dayFraction(local), 0, 'g', 17)

@@ -94,7 +94,7 @@ QByteArray killedRingWithOlderBackup(const QString &path, const QString &backup)
 {
     const auto rows = [](int first, int last) {
         return QStringLiteral("WITH RECURSIVE n(i) AS (SELECT %1 UNION ALL SELECT i+1 FROM n WHERE i<%2)"
-                              " INSERT INTO pv_data SELECT i, 45000, i / 86400.0, i,i,i,i,i,i,i,i,i,i, 1, i FROM n;")
+                              " INSERT INTO pv_data SELECT i, 45000, i / 86400.0, i,i,i,i,i,i,i,i,i,i FROM n;")
             .arg(first)
             .arg(last);
     };
@@ -292,7 +292,7 @@ private slots:
             DbProbe run(m_path);
             QVERIFY(run.exec("PRAGMA wal_autocheckpoint=0"));
             QVERIFY(run.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<5)"
-                             " INSERT INTO pv_data SELECT i, 45000, i / 86400.0, 1,2,3,4,5,6,7,8,9,10, 1, NULL FROM n;"
+                             " INSERT INTO pv_data SELECT i, 45000, i / 86400.0, 1,2,3,4,5,6,7,8,9,10 FROM n;"
                              "UPDATE sl_void SET sl_pointer=5, sl_copy=5"));
             for (const char *suffix : {"", "-wal"})
                 QVERIFY(QFile::copy(m_path + suffix, m_path + suffix + ".killed"));
@@ -341,8 +341,8 @@ private slots:
         QTest::addColumn<int>("readerHoldsMs");
         QTest::addColumn<int>("waitMs");
         QTest::addColumn<bool>("folded");
-        QTest::newRow("the reader leaves within the wait") << 400 << Recorder::kExitReaderWaitMs << true;
-        QTest::newRow("the reader stays past the wait") << 1200 << 300 << false;
+        QTest::newRow("the reader leaves within the wait") << 350 << Recorder::kExitReaderWaitMs << true;
+        QTest::newRow("the reader stays past the wait") << 700 << 250 << false;
     }
     void endWaitsForAReader()
     {
