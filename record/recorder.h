@@ -104,7 +104,7 @@ class Recorder : public QObject {
     Q_OBJECT
 public:
     static constexpr int kTickMs = 100;
-    static constexpr int kCheckpointRows = 60;  // one minute of rows
+    static constexpr int kCheckpointRows = record::kCheckpointRows;  // one minute of rows
     static constexpr int kQueueLimit = 600;     // ten minutes of samples
     static constexpr int kSlowCommitMs = 2000;  // two samples wait behind it
     static constexpr int kExitDrainMs = 3000;

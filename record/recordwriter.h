@@ -25,6 +25,9 @@ class Recorder;
 
 namespace record {
 
+// Stored rows between two passive checkpoints: one minute of rows (recorder.h).
+inline constexpr int kCheckpointRows = 60;
+
 // One sample as the GUI thread took it; the recorder thread gives it its id.
 struct TakenSample {
     sampledb::Sample sample;
@@ -105,7 +108,7 @@ private:
     // a checkpoint writes it, so a change means another hand wrote the file.
     QByteArray m_knownHeader;
     std::optional<qint64> m_lastOpenSecond;
-    int m_checkpointRows = 60;
+    int m_checkpointRows = kCheckpointRows;
     int m_rowsSinceCheckpoint = 0;
     bool m_faulted = false;    // a fault since the last stored row
     bool m_suspended = false;  // told as Suspended, not yet as Resumed
