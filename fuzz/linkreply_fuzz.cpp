@@ -28,12 +28,13 @@
 // otherwise.
 //
 // Properties of every call:
-//  - it returns within a bound (a wait for a quiet line, one response
-//    time-out and one byte time-out, far below 3 s);
+//  - it returns within a bound (a wait for the horizon and a quiet line, one
+//    response time-out and one byte time-out, far below 3 s);
 // The calls go through the link thread (link/linkthread.h) like every call of
-// the station. The port's response time-out margin is 100 ms here, not 500
+// the station. The port's response time-out margin is 50 ms here, not 500
 // (setReplyMargin): this controller answers at once or never, and the shorter
-// wait keeps the target at tens of inputs a second.
+// waits (a base time-out of 76 ms, a horizon of 532 ms) keep the target at
+// tens of inputs a second.
 //  - its result is one of the documented codes;
 //  - a failed read leaves the buffer untouched; a good one fills exactly its
 //    slots, registers within the 16-bit signed range, point bytes 0..255;
@@ -86,9 +87,9 @@ constexpr std::int32_t kParityCode = 0; // none
 constexpr int kExchanges = 4;
 constexpr std::size_t kRequestBytes = 8; // every request here: 6 bytes + CRC
 constexpr auto kCallBound = 3s;
-constexpr auto kFuzzReplyMargin = 100ms;
+constexpr auto kFuzzReplyMargin = 50ms;
 // A reply written later than this after the request may have missed the
-// response time-out (126 ms at 19200 baud) on a loaded machine, and a split
+// response time-out (76 ms at 19200 baud) on a loaded machine, and a split
 // reply whose second part came later than kInTimeGap after the first may have
 // missed the byte time-out (20 ms); such an exchange is held to the weak
 // properties only.
