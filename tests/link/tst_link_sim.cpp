@@ -214,8 +214,8 @@ private slots:
 
     // A reply that comes after the time-out is never taken for the answer to
     // the next request, even one of the same shape: the next request waits
-    // until the line has been quiet for a time-out, then goes out and gets its
-    // own answer (it is not failed unsent).
+    // for the horizon (1064 ms here) and a quiet line, then goes out and gets
+    // its own answer (it is not failed unsent).
     void aLateReplyIsNeverMisread()
     {
         m_sim->setFault(Fault::Slow, 1); // the next reply comes 700 ms late
