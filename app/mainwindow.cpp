@@ -28,6 +28,7 @@
 #include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -214,9 +215,21 @@ void MainWindow::connectNavigation()
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, [nav, key = key] { nav->key(key); });
     }
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, this, &MainWindow::onEscape);
+    // Esc is no shortcut but a key the window takes when no control wanted it
+    // (see keyPressEvent): a shortcut is matched after an open drop-down list
+    // has already closed itself on that same Esc, and would end the program.
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    // An Esc that reaches the window was left by the control that has the
+    // focus; one that closed a drop-down list stayed with the list.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        onEscape();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MainWindow::onEscape()

@@ -14,6 +14,8 @@
 #include "link/registerimage.h"
 #include "tests/support/testenv.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -473,6 +475,33 @@ private slots:
         QTest::newRow("run command list") << "Combo3";
         QTest::newRow("port list") << "Port";
         QTest::newRow("address list") << "Address";
+    }
+
+    // Esc closes an open drop-down list, as on every desktop, and nothing else.
+    void escapeClosesAnOpenListOnly_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("port list") << "Port";
+        QTest::newRow("address list") << "Address";
+        QTest::newRow("run command list") << "Combo3";
+    }
+
+    void escapeClosesAnOpenListOnly()
+    {
+        QFETCH(QString, list);
+        openWindow(1000);
+        auto *combo = m_window->findChild<QComboBox *>(list);
+        QVERIFY(combo);
+        combo->setFocus();
+        QTRY_VERIFY(combo->hasFocus());
+        combo->showPopup();
+        QTRY_VERIFY(combo->view()->isVisible());
+        QSignalSpy exited(m_window.get(), &MainWindow::exitRequested);
+        QTest::keyClick(combo->view(), Qt::Key_Escape);
+        QTRY_VERIFY(!combo->view()->isVisible());
+        QCOMPARE(exited.count(), 0);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(m_window->unloadGuard());
     }
 
     void escapeIsIgnoredWhileTypingAValue()
