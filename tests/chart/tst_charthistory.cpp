@@ -254,7 +254,7 @@ void TestChartHistory::aClockSetBackKeepsTheNewestRowsAtTheLiveEdge()
     QList<Record> rows = run(1, 200, firstRun);
     rows += run(201, 300, secondRun);
     for (Record &r : rows)
-        r.values[0] = float(r.id % 50);
+        r.values[0] = float(r.id % 47);
     QVERIFY(file.write(rows));
     QVERIFY(file.setPointer(300, 300));
     Chart chart;
@@ -264,16 +264,16 @@ void TestChartHistory::aClockSetBackKeepsTheNewestRowsAtTheLiveEdge()
     chart.setConnectionName(file.connectionName());
     chart.windowLoad();
     const Buffer &b = chart.buffer();
-    QCOMPARE(b[241].values[0], float(300 % 50));
+    QCOMPARE(b[241].values[0], float(300 % 47));
     QCOMPARE(b[241].time, dayFraction(QTime(9, 6, 39)));
-    QCOMPARE(b[142].values[0], float(201 % 50)); // the first row of the second run
+    QCOMPARE(b[142].values[0], float(201 % 47)); // the first row of the second run
     QCOMPARE(b[142].gapMark, std::int16_t(142));
     // The pens run on to X = 9000, ending (one slot behind, as always in the
     // live view) on id 299, the second run's row before the newest.
     const auto red = canvas.linesWithColor(QColor(255, 0, 0));
     QCOMPARE(red.size(), 60);
     QCOMPARE(red.last().x2, 9000.0);
-    QCOMPARE(red.last().y2, 7508.0 - 125 * (299 % 50));
+    QCOMPARE(red.last().y2, 7508.0 - 125 * (299 % 47));
     // Label 6 names slot 241: id 300 at its stored time.
     QCOMPARE(labels.size(), 1);
     const auto texts = labels.last().at(0).value<TimeLabels>();
