@@ -99,6 +99,15 @@ bool isFixed(const QWidget *w)
     return w->minimumSize() == w->maximumSize();
 }
 
+// A child placed by hand: its edges scaled, and its size when it is fixed.
+void scalePlacedByHand(QWidget *w, double factor)
+{
+    const QRect g = scaled(w->geometry(), factor);
+    if (isFixed(w))
+        w->setFixedSize(g.size());
+    w->setGeometry(g);
+}
+
 // A minimum or maximum set by hand, scaled; the defaults (0 and the largest
 // size) stay.
 int scaledMinimum(int pixels, double factor)
@@ -168,10 +177,7 @@ void scaleLayoutTree(QWidget *root, double factor)
         if (w->isWindow())
             continue;
         if (!placedByLayout(w)) {
-            const QRect g = scaled(w->geometry(), factor);
-            if (isFixed(w))
-                w->setFixedSize(g.size());
-            w->setGeometry(g);
+            scalePlacedByHand(w, factor);
         } else if (isFixed(w)) {
             w->setFixedSize(scaled(QRect(QPoint(0, 0), w->size()), factor).size());
         } else {
@@ -218,14 +224,9 @@ void scaleWidgetTree(QWidget *root, double factor)
     const QList<QWidget *> children = root->findChildren<QWidget *>();
     scaleFonts(root, children, factor);
 
-    for (QWidget *w : children) {
-        if (w->isWindow() || placedByLayout(w))
-            continue;
-        const QRect g = scaled(w->geometry(), factor);
-        if (isFixed(w))
-            w->setFixedSize(g.size());
-        w->setGeometry(g);
-    }
+    for (QWidget *w : children)
+        if (!w->isWindow() && !placedByLayout(w))
+            scalePlacedByHand(w, factor);
     root->setFixedSize(scaled(QRect(QPoint(0, 0), root->size()), factor).size());
 }
 
