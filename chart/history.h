@@ -51,9 +51,11 @@ std::int32_t windowStart(std::int32_t endId, std::int32_t length);
 
 // The query selecting exactly the ids S + 1 .. E, in ring order:
 //   E >= N: "select * from  pv_data where w_id  between S+1 and E order by w_id"
-//   E < N:  "select * from  pv_data where w_id not between E+1 and S order by w_id <= E, w_id"
+//   E < N:  "select * from  pv_data where w_id > S or w_id <= E order by w_id <= E, w_id"
 // (the ids above S before those up to E). The smaller bound comes first:
-// SQLite reads "between 5000 and 4760" as empty.
+// SQLite reads "between 5000 and 4760" as empty. Both forms search the primary
+// key; the wrapping one as two ranges (bench/chart: a quarter of the time of
+// "w_id not between E+1 and S", which scans all 65500 rows).
 QString windowQueryText(std::int32_t endId, std::int32_t length);
 
 // The slot of id in the window (E, N): 1 + ((id - S - 1) mod 65500), or 0 when
