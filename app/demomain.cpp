@@ -1,11 +1,11 @@
 // lx6100-station-demo: the station as scripts/demo.sh runs it, with the Y range
 // of the simulated controller entered once the main window is up (app/demo.h).
 #include "app/demo.h"
-#include "app/exitsignals.h"
 #include "app/mainwindow.h"
 #include "app/station.h"
 
 #include "common/datadir.h"
+#include "common/exitsignals.h"
 
 #include <QApplication>
 
