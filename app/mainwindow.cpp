@@ -300,6 +300,7 @@ void MainWindow::load()
 
     onTimer3();
     onPanelTimer();
+    showSampleStep();
     m_panelTimer.start();
     m_timer1.start();
     m_timer2.start();
@@ -386,6 +387,11 @@ void MainWindow::onTimer1()
     m_chart->leftScaleRefresh();
     if (sampleFlags().newSample)
         m_chart->liveAppend();
+    showSampleStep();
+}
+
+void MainWindow::showSampleStep()
+{
     m_stepLabel->setText(QString::number(double(m_chart->sampleStep())));
 }
 

@@ -96,6 +96,7 @@ private:
     void load();
     void onPanelTimer();
     void onTimer1();
+    void showSampleStep();
     void showLinkStateInTitle(const QString &state);
     void onTimer2();
     void onTimer3();
