@@ -3,6 +3,7 @@
 // indicator LinkState (link/linkstate.h), refreshed every 250 ms.
 #pragma once
 
+#include "link/linkstate.h"
 #include "link/registerimage.h"
 
 #include <QTimer>
@@ -43,8 +44,14 @@ public:
     void setLinkOpen(bool open);
     // Shows the link state now (the timer's work).
     void refreshLinkState();
+    // The state the indicator shows.
+    link::LinkState shownLinkState() const { return m_shownState; }
 
     static constexpr int kLinkStateMs = 250;
+
+signals:
+    // The indicator changed to this text ("未连接", "通讯正常", "通讯中断").
+    void linkStateShown(const QString &text);
 
 private:
     QComboBox *m_port;
@@ -56,6 +63,7 @@ private:
     QLabel *m_linkState;
     QTimer m_linkTimer;
     bool m_linkOpen = false;
+    link::LinkState m_shownState = link::LinkState::Closed;
     std::chrono::steady_clock::time_point m_openedAt{};
 };
 
