@@ -129,12 +129,14 @@ void ConnectionPanel::refreshLinkState()
     const link::LinkStatus status = link::linkThread().status();
     const link::LinkState state = link::linkState(m_openMark, status, std::chrono::steady_clock::now());
     const QString text = link::linkStateText(state);
+    m_shownState = state;
     if (m_linkState->text() != text) {
         m_linkState->setText(text);
         QPalette p = m_linkState->palette();
         p.setColor(QPalette::WindowText, state == link::LinkState::Lost ? colors::kLinkLost
                                                                         : palette().color(QPalette::WindowText));
         m_linkState->setPalette(p);
+        emit linkStateShown(text);
     }
     QString tip = link::linkStateToolTip(state, status);
     if (!m_note.isEmpty())

@@ -47,11 +47,17 @@ public:
     void setLinkOpen(bool open);
     // Shows the link state now (the timer's work).
     void refreshLinkState();
+    // The state the indicator shows.
+    link::LinkState shownLinkState() const { return m_shownState; }
     // Lines shown in the tooltip under the link's own; empty for none.
     void setNote(const QString &note);
     QString note() const { return m_note; }
 
     static constexpr int kLinkStateMs = 250;
+
+signals:
+    // The indicator changed to this text ("未连接", "通讯正常", "通讯中断").
+    void linkStateShown(const QString &text);
 
 private:
     QComboBox *m_port;
@@ -63,6 +69,7 @@ private:
     QLabel *m_linkState;
     QTimer m_linkTimer;
     link::OpenMark m_openMark;
+    link::LinkState m_shownState = link::LinkState::Closed;
     QString m_note;
 };
 
