@@ -1,6 +1,8 @@
 // The connection groups of the main window: port list, address list, baud and
 // parity buttons, the open and close commands, and beside them the link-state
-// indicator LinkState (link/linkstate.h), refreshed every 250 ms.
+// indicator LinkState (link/linkstate.h), refreshed every 250 ms. Its tooltip
+// says what the link saw; a note from elsewhere (the recorder's, say) goes
+// under it.
 #pragma once
 
 #include "link/linkstate.h"
@@ -40,12 +42,16 @@ public:
     QPushButton *closeButton() const { return m_close; }
     QLabel *linkStateLabel() const { return m_linkState; }
 
-    // "打开" (true) and "关闭" (false): what the indicator counts from.
+    // "打开" (true, called right after its open was posted) and "关闭"
+    // (false): what the indicator counts from.
     void setLinkOpen(bool open);
     // Shows the link state now (the timer's work).
     void refreshLinkState();
     // The state the indicator shows.
     link::LinkState shownLinkState() const { return m_shownState; }
+    // Lines shown in the tooltip under the link's own; empty for none.
+    void setNote(const QString &note);
+    QString note() const { return m_note; }
 
     static constexpr int kLinkStateMs = 250;
 
@@ -62,9 +68,9 @@ private:
     QPushButton *m_close;
     QLabel *m_linkState;
     QTimer m_linkTimer;
-    bool m_linkOpen = false;
+    link::OpenMark m_openMark;
     link::LinkState m_shownState = link::LinkState::Closed;
-    std::chrono::steady_clock::time_point m_openedAt{};
+    QString m_note;
 };
 
 } // namespace station
