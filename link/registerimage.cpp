@@ -3,6 +3,8 @@
 #include "link/linkthread.h"
 #include "link/modbusrtu.h"
 
+#include <QVariant>
+
 namespace station {
 
 LinkSettings &linkSettings()
@@ -31,6 +33,11 @@ CycleStamp &cycleStamp()
 
 std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value)
 {
+    return writeWithRetry(reg, value, QVariant());
+}
+
+std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value, const QVariant &tag)
+{
     const LinkSettings &link = linkSettings();
     link::Request request;
     request.op = link::Op::Write;
@@ -39,7 +46,7 @@ std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value)
     request.first = reg;
     request.value = value;
     request.retry = true;
-    link::linkThread().post(request);
+    link::linkThread().post(request, nullptr, {}, nullptr, tag);
     return link::kQueued;
 }
 

@@ -4,6 +4,8 @@
 // them that way and the panel must not trim them.
 #pragma once
 
+#include "common/valuecolumns.h"
+
 #include <QStringView>
 #include <array>
 #include <cstdint>
@@ -21,10 +23,11 @@ inline constexpr int kAlarmLabelCount = 6;     // holding 257..262
 inline constexpr int kPanelParamCount = 38;    // parameters shown (of the 48 in the image)
 inline constexpr int kParamGroupCount = 2;
 
-// Retransmission outputs (inputs 5 and 6) arrive in tenths of a percent.
-inline constexpr int kRetransmission1 = 4;
-inline constexpr int kRetransmission2 = 5;
-inline constexpr double kRetransmissionDivisor = 10.0;
+// Retransmission outputs (inputs 5 and 6) arrive in tenths of a percent; the
+// value columns' table (common/valuecolumns.h) says so for every reader.
+using valuecol::kRetransmission1;
+using valuecol::kRetransmission2;
+using valuecol::kRetransmissionDivisor;
 // The digital filter parameter (holding 4099) is kept in tenths.
 inline constexpr int kFilterParam = 2;
 inline constexpr double kFilterDivisor = 10.0;

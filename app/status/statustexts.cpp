@@ -26,11 +26,9 @@ QString alarmKindText(int label, float kind)
 
 QString processText(int label, float sample)
 {
-    if (label == kRetransmission1 || label == kRetransmission2)
-        return numberText(double(sample) / kRetransmissionDivisor);
     if (label >= kAlarmKindFirst && label < kAlarmKindFirst + kAlarmKindCount)
         return alarmKindText(label, sample);
-    return numberText(double(sample));
+    return numberText(valuecol::shown(label, sample));
 }
 
 StateLabelText stateText(int label, std::int32_t bit)

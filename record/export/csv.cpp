@@ -1,8 +1,8 @@
 #include "record/export/csv.h"
 
-#include "app/status/statustables.h"
 #include "common/datenum.h"
 #include "common/numbers.h"
+#include "common/valuecolumns.h"
 
 #include <QDateTime>
 #include <cmath>
@@ -11,22 +11,11 @@ namespace station::exporttool {
 
 namespace {
 
-// The live sample's ten values (link/registerimage.h): inputs 1..8, then the
-// two control outputs as 0/100.
-const char *const kValueNames[sampledb::col::kValueCount] = {
-    "PV1", "PV2", "SV1", "SV2",
-    "retransmission1", "retransmission2",
-    "alarm1_kind", "alarm2_kind",
-    "control1_output", "control2_output",
-};
+static_assert(valuecol::kCount == sampledb::col::kValueCount);
 
 QString valueText(int column, float value, bool raw)
 {
-    if (raw)
-        return shortestFloatText(value);
-    if (column == status::kRetransmission1 || column == status::kRetransmission2)
-        return numberText(double(value) / status::kRetransmissionDivisor);
-    return numberText(double(value));
+    return raw ? shortestFloatText(value) : numberText(valuecol::shown(column, value));
 }
 
 } // namespace
@@ -34,8 +23,8 @@ QString valueText(int column, float value, bool raw)
 QStringList headerNames()
 {
     QStringList names{QStringLiteral("time")};
-    for (const char *name : kValueNames)
-        names << QLatin1String(name);
+    for (const valuecol::Column &c : valuecol::kColumns)
+        names << QLatin1String(c.name);
     return names << QStringLiteral("live") << QStringLiteral("seq");
 }
 
