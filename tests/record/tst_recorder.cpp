@@ -4,9 +4,7 @@
 #include "record/recorder.h"
 #include "record/sampledb.h"
 
-#include "link/poller.h"
 #include "link/registerimage.h"
-#include "tests/support/fakelink.h"
 #include "tests/record/dbprobe.h"
 #include "tests/record/manualclock.h"
 #include "tests/support/testenv.h"
@@ -226,72 +224,6 @@ private slots:
         DbProbe db(m_path);
         QCOMPARE(db.rowCount(), 7);  // rows 1..3 overwritten in place
         QCOMPARE(db.row(4)->values[0], -1.0);
-    }
-
-    // The pointer row vanishes while the station records: the ring goes on
-    // after the last row stored (in a full ring the next row must not
-    // overwrite the newest rows at 1, 2, ...).
-    void vanishedPointerRowContinuesTheRing()
-    {
-        QVERIFY(test::writeDatabase(m_path, 5002, 1, 5002, -1));
-        ManualClock clock(kDay, QTime(6, 30, 0, 50));
-        auto rec = makeRecorder(clock);
-        for (int i = 0; i < 10; ++i)
-            tickAndAdvance(*rec, clock);
-        QCOMPARE(rec->pointer(), 5003);
-        {
-            DbProbe db(m_path);
-            QVERIFY(db.exec("DELETE FROM sl_void"));
-        }
-        for (int i = 0; i < 20; ++i)
-            tickAndAdvance(*rec, clock);
-        DbProbe db(m_path);
-        QCOMPARE(db.control(), QVariantList({5005, 5005, 0}));
-        QCOMPARE(db.row(5004)->time, fractionOf(6, 30, 1));
-        QCOMPARE(db.row(5005)->time, fractionOf(6, 30, 2));
-        QCOMPARE(db.row(1)->values[0], -1.0);  // the oldest rows stay
-        QCOMPARE(db.rowCount(), 5005);
-    }
-
-    // Each row says whether its values come from the controller: a polling
-    // cycle whose live-sample reads were answered since the row before the
-    // previous one. Per second, the row is taken first, then that second's
-    // cycles run: P one answered cycle, S a cycle the silent controller does
-    // not answer, . none (before "打开", after "关闭").
-    void liveState_data()
-    {
-        QTest::addColumn<QString>("cycles");
-        QTest::addColumn<QString>("live");
-        QTest::newRow("before the link is opened") << "...." << "0000";
-        QTest::newRow("a healthy line") << "PPPPP" << "01111";
-        QTest::newRow("the controller falls silent") << "PPSSSS" << "011100";
-        QTest::newRow("a slow line: a cycle every other second") << "P.P.P." << "011111";
-        QTest::newRow("the link closed, then opened again") << "P...PP" << "011001";
-    }
-    void liveState()
-    {
-        QFETCH(QString, cycles);
-        QFETCH(QString, live);
-        test::FakeLink link;
-        Poller poller;
-        ManualClock clock(kDay, QTime(15, 0, 0, 50));
-        auto rec = makeRecorder(clock);
-        for (const QChar c : cycles) {
-            tickOnce(*rec);
-            link.readsFail = c == QLatin1Char('S');
-            if (c != QLatin1Char('.'))
-                QVERIFY(poller.runCycle());
-            clock.advanceMs(1000);
-        }
-        link.readsFail = false;
-        DbProbe db(m_path);
-        const auto rows = db.rows("SELECT w_live, w_utc FROM pv_data ORDER BY w_id");
-        QVERIFY(rows);
-        QString stored;
-        for (const QVariantList &row : *rows)
-            stored += row.at(0).toString();
-        QCOMPARE(stored, live);
-        QCOMPARE(rows->first().at(1).toLongLong(), QDateTime(kDay, QTime(15, 0, 0), Qt::UTC).toSecsSinceEpoch());
     }
 
     // A pointer read that fails once (the pointer is read on the recorder

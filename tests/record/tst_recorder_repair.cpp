@@ -1,8 +1,9 @@
 // The recorder on a file it cannot use as a sample database: it sets the whole
 // set aside under a dated name (never deleted), starts a fresh ring and
-// records on within the same second; it replaces a read-only -shm that only it
-// uses; it never checkpoints into an empty or overwritten file; and its end
-// waits, bounded, for a reader to leave so that one file holds every row.
+// records on within the same second; it goes on after its last row when the
+// pointer row vanishes; it replaces a read-only -shm that only it uses; it
+// never checkpoints into an empty or overwritten file; and its end waits,
+// bounded, for a reader to leave so that one file holds every row.
 #include "record/recorder.h"
 #include "record/sampledb.h"
 
@@ -280,6 +281,31 @@ private slots:
         QVERIFY(!report.walFolded);
         QVERIFY(QFileInfo(m_path + "-wal").size() > 0);
         QCOMPARE(kinds(health), QList<RecorderHealthKind>{RecorderHealthKind::ExitIncomplete});
+    }
+
+    // The pointer row vanishes while the station records: the ring goes on
+    // after the last row stored (in a full ring the next row must not
+    // overwrite the newest rows at 1, 2, ...).
+    void vanishedPointerRowContinuesTheRing()
+    {
+        QVERIFY(test::writeDatabase(m_path, 5002, 1, 5002, -1));
+        ManualClock clock(kDay, QTime(6, 30, 0, 50));
+        Recorder rec(clock, m_path);
+        rec.stop();
+        runSecond(rec, clock);
+        QCOMPARE(rec.pointer(), 5003);
+        {
+            DbProbe db(m_path);
+            QVERIFY(db.exec("DELETE FROM sl_void"));
+        }
+        runSecond(rec, clock);
+        runSecond(rec, clock);
+        DbProbe db(m_path);
+        QCOMPARE(db.control(), QVariantList({5005, 5005, 0}));
+        QCOMPARE(db.row(5004)->time, fractionOf(QTime(6, 30, 1)));
+        QCOMPARE(db.row(5005)->time, fractionOf(QTime(6, 30, 2)));
+        QCOMPARE(db.row(1)->values[0], -1.0);  // the oldest rows stay
+        QCOMPARE(db.rowCount(), 5005);
     }
 
     // A killed run's file was read-only for a while: SQLite made its -shm
