@@ -1,0 +1,216 @@
+#include "record/publish/samplestream.h"
+
+#include "common/logging.h"
+#include "record/samplestore.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QVariant>
+
+namespace station::publish {
+
+namespace {
+
+constexpr int kLiveColumn = 13;  // w_live: 1 live, 0 not live, NULL unknown
+constexpr int kUtcColumn = 14;   // w_utc: Unix seconds, NULL unknown
+constexpr char kConnectionName[] = "publish";
+
+double number(const QVariant &v)
+{
+    bool ok = false;
+    const double d = v.toDouble(&ok);
+    return ok ? d : 0.0;
+}
+
+SampleRow rowOf(const QSqlQuery &q, int columns)
+{
+    SampleRow r;
+    r.id = q.value(sampledb::col::kId).toLongLong();
+    r.date = number(q.value(sampledb::col::kDate));
+    r.time = number(q.value(sampledb::col::kTime));
+    for (int j = 0; j < valuecol::kCount; ++j)
+        r.values[std::size_t(j)] = float(number(q.value(sampledb::col::kFirstValue + j)));
+    if (columns > kLiveColumn) {
+        const QVariant live = q.value(kLiveColumn);
+        if (!live.isNull())
+            r.live = live.toLongLong() != 0;
+    }
+    if (columns > kUtcColumn) {
+        const QVariant utc = q.value(kUtcColumn);
+        bool ok = false;
+        const qint64 seconds = utc.toLongLong(&ok);
+        if (!utc.isNull() && ok)
+            r.utc = seconds;
+    }
+    return r;
+}
+
+// The newest row's id for a pointer as sl_void holds it: the recorder writes
+// pointer + 1 next and treats a pointer outside 1..65500 as 0, so its newest
+// row is then the ring's last.
+qint64 newestId(const sampledb::PointerRead &read)
+{
+    const qint64 p = read.pointer.value_or(0);
+    return p >= 1 && p <= sampledb::kRingSize ? p : sampledb::kRingSize;
+}
+
+struct Snapshot {
+    QSqlDatabase db;
+    QString error;
+    bool fail(const QSqlQuery &q, const QString &what)
+    {
+        error = what + QLatin1String(": ") + q.lastError().text();
+        qCInfo(lcPublish) << error;
+        return false;
+    }
+    // The row at id, or nullopt (none, or the query failed: ok false).
+    std::optional<SampleRow> row(qint64 id, bool *ok)
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        const QString text = sampledb::selectRowQuery(std::int32_t(id));
+        if (!q.exec(text) || q.record().count() < sampledb::col::kRowColumns) {
+            *ok = fail(q, text);
+            return std::nullopt;
+        }
+        *ok = true;
+        if (!q.next())
+            return std::nullopt;
+        return rowOf(q, q.record().count());
+    }
+    // Rows first..last (ids, first <= last), at most max, oldest first.
+    bool range(qint64 first, qint64 last, int max, std::vector<SampleRow> &out)
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        const QString text = QStringLiteral("select * from  pv_data where w_id>=? and w_id<=? order by w_id limit ?");
+        q.prepare(text);
+        q.addBindValue(first);
+        q.addBindValue(last);
+        q.addBindValue(max);
+        if (!q.exec() || q.record().count() < sampledb::col::kRowColumns)
+            return fail(q, text);
+        const int columns = q.record().count();
+        while (q.next())
+            out.push_back(rowOf(q, columns));
+        return !q.lastError().isValid() || fail(q, text);
+    }
+};
+
+} // namespace
+
+qint64 ringNext(qint64 id)
+{
+    return id >= sampledb::kRingSize ? 1 : id + 1;
+}
+
+qint64 ringDistance(qint64 from, qint64 to)
+{
+    const qint64 d = (to - from) % sampledb::kRingSize;
+    return d < 0 ? d + sampledb::kRingSize : d;
+}
+
+SampleStream::SampleStream(QString databasePath, bool raw) : m_path(std::move(databasePath)), m_raw(raw) {}
+
+SampleStream::~SampleStream() = default;
+
+QString SampleStream::markOf(const SampleRow &row)
+{
+    return QString::number(row.date, 'g', 17) + QLatin1Char(' ') + QString::number(row.time, 'g', 17);
+}
+
+bool SampleStream::open(QString *error)
+{
+    if (!m_connection)
+        m_connection = std::make_unique<sampledb::Connection>(QLatin1String(kConnectionName), m_path,
+                                                              sampledb::Access::ReadOnly);
+    if (m_connection->open())
+        return true;
+    *error = QFileInfo::exists(m_path) ? QStringLiteral("cannot open %1: %2").arg(m_path, m_connection->lastError())
+                                       : QStringLiteral("no database file %1").arg(m_path);
+    return false;
+}
+
+void SampleStream::close()
+{
+    if (m_connection)
+        m_connection->close();
+}
+
+Batch SampleStream::next(const Position &after, int max)
+{
+    Batch batch;
+    const QString wal = m_path + QLatin1String("-wal");
+    const bool walBefore = QFileInfo::exists(wal);
+    if (!open(&batch.error))
+        return batch;
+    Snapshot s{m_connection->database(), {}};
+    std::vector<SampleRow> rows;
+    const bool ok = [&] {
+        QSqlQuery begin(s.db);
+        if (!begin.exec(QStringLiteral("BEGIN")))
+            return s.fail(begin, QStringLiteral("BEGIN"));
+        QSqlDatabase db = s.db;
+        const sampledb::PointerRead pointer = sampledb::readPointer(db);
+        if (pointer.status == sampledb::PointerRead::Status::Failed) {
+            s.error = QStringLiteral("cannot read the pointer in sl_void");
+            return false;
+        }
+        const qint64 last = newestId(pointer);
+        bool read = false;
+        m_newest = s.row(last, &read);
+        if (!read)
+            return false;
+
+        // The ids after `start`, `count` of them in ring order.
+        qint64 start = last;
+        qint64 count = sampledb::kRingSize;
+        if (after.id != 0) {
+            const std::optional<SampleRow> at = s.row(after.id, &read);
+            if (!read)
+                return false;
+            if (at && markOf(*at) == after.mark) {
+                start = after.id;
+                count = ringDistance(after.id, last);
+            } else {
+                batch.overrun = true;
+                batch.lost = at ? ringDistance(after.id, last) : 0;
+            }
+        }
+        qint64 first = ringNext(start);
+        while (count > 0 && int(rows.size()) < max) {
+            const qint64 span = std::min(count, sampledb::kRingSize - first + 1);  // up to the wrap
+            if (!s.range(first, first + span - 1, max - int(rows.size()), rows))
+                return false;
+            count -= span;
+            first = ringNext(first + span - 1);
+        }
+        return true;
+    }();
+    QSqlQuery(s.db).exec(QStringLiteral("COMMIT"));
+    close();
+    if (!ok) {
+        batch.error = s.error;
+        return batch;
+    }
+    if (!walBefore && QFileInfo::exists(wal)) {
+        batch.error = QStringLiteral("a station started while the database was read; reading again");
+        return batch;
+    }
+    batch.ok = true;
+    batch.messages.reserve(rows.size());
+    for (const SampleRow &r : rows)
+        batch.messages.push_back(Message{Position{r.id, markOf(r)}, samplePayload(r, m_raw)});
+    return batch;
+}
+
+std::optional<Position> SampleStream::newest()
+{
+    if (!next(Position{}, 0).ok)
+        return std::nullopt;
+    return m_newest ? Position{m_newest->id, markOf(*m_newest)} : Position{};
+}
+
+} // namespace station::publish

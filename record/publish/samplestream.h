@@ -1,0 +1,72 @@
+// The samples as a stream: the rows of pv_data in the order the recorder wrote
+// them, which is the order of the ring, not of the rows' times.
+//
+// The ring. The recorder writes row w_id = pointer + 1 (65500 wraps to 1) and
+// moves the pointer in sl_void to it, both in one transaction, so the rows
+// recorded after row c are c+1, c+2, ... up to the pointer P, wrapping at
+// 65500. A clock set back changes the rows' times, never this order, so a
+// stream that follows w_id neither reorders nor skips rows.
+//
+// Overwritten positions. A position is the id of the last row published and
+// that row's mark, its date and time as stored. The recorder overwrites the
+// oldest row first; when the row at the position no longer has its mark, the
+// recorder has gone once round the ring since, and every row kept is newer
+// than the position: the stream then starts again from the oldest row kept
+// (P+1) and says that at least (P - c) mod 65500 rows, the ones written after
+// the position and overwritten before they were read, are lost. A missing row
+// at the position (another database at the path) gives the same restart,
+// with no count.
+//
+// Reading. Each call opens the database read-only, reads the pointer, the
+// position's row and the next rows in one read transaction (one snapshot),
+// and closes it again, so the publisher never keeps the station's WAL open
+// between two calls (the station removes its WAL when it ends, which it cannot
+// while a reader holds it). A database without a WAL (no station running) is
+// read as an immutable file; if a WAL appears during such a read, a station
+// started meanwhile and the rows are read again at the next call (the
+// station writes into the database file itself only at a checkpoint, a
+// minute after it starts, so the rows already read cannot be torn).
+//
+// The rows' positions 13 (w_live) and 14 (w_utc) are read when the record has
+// them; an older file has 13 columns and its rows have neither.
+#pragma once
+
+#include "record/publish/payload.h"
+#include "record/publish/stream.h"
+#include "record/sampledb.h"
+
+#include <memory>
+
+namespace station::publish {
+
+class SampleStream final : public Stream {
+public:
+    SampleStream(QString databasePath, bool raw);
+    ~SampleStream() override;
+
+    QByteArray name() const override { return "sample"; }
+    Batch next(const Position &after, int max) override;
+    std::optional<Position> newest() override;
+
+    // The newest row as the last call saw it (nullopt: the ring is empty or
+    // was not read yet).
+    const std::optional<SampleRow> &newestRow() const { return m_newest; }
+
+    static QString markOf(const SampleRow &row);
+
+private:
+    bool open(QString *error);
+    void close();
+
+    QString m_path;
+    bool m_raw;
+    std::unique_ptr<sampledb::Connection> m_connection;
+    std::optional<SampleRow> m_newest;
+};
+
+// Where the ring continues after id (1..kRingSize wrap).
+qint64 ringNext(qint64 id);
+// How many ids lie after `from` up to and including `to`, in ring order.
+qint64 ringDistance(qint64 from, qint64 to);
+
+} // namespace station::publish
