@@ -138,6 +138,7 @@ Failure MqttClient::connect()
     mosquitto_max_inflight_messages_set(m_mosq, unsigned(s.maxInFlight));
     mosquitto_connect_callback_set(m_mosq, &MqttClient::connectCallback);
     mosquitto_publish_callback_set(m_mosq, &MqttClient::publishCallback);
+    // Until CONNACK: the OpenSSL reason of a refused TLS session is only logged.
     mosquitto_log_callback_set(m_mosq, &MqttClient::logCallback);
 
     int rc = MOSQ_ERR_SUCCESS;
@@ -182,6 +183,10 @@ Failure MqttClient::run(int timeoutMs)
     t_pending = nullptr;
     if (pending.connected) {
         m_state = State::Connected;
+        // libmosquitto formats a log line for every packet while a log callback
+        // is set; past CONNACK only the maintainer's log needs them.
+        if (!lcPublish().isDebugEnabled())
+            mosquitto_log_callback_set(m_mosq, nullptr);
         if (onConnected)
             onConnected();
     }

@@ -5,7 +5,6 @@
 
 #include <QDateTime>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace station::publish {
@@ -21,22 +20,59 @@ qint64 secondsOf(const QDate &date, const QTime &time)
     return (date.toJulianDay() - kUnixEpochJulianDay) * kSecondsPerDayInt + time.msecsSinceStartOfDay() / 1000;
 }
 
+// Digits written by hand: a full ring is 65500 times, and printf's parsing of
+// its format was a tenth of the publisher's time while catching up.
+void putDigits(char *at, int value, int width)
+{
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        at[i] = char('0' + value % 10);
+}
+
+// "yyyy-MM-ddTHH:mm:ss" (years 0..9999; others print as 0000).
+void wallText(char *at, const QDate &date, const QTime &time)
+{
+    const int year = date.year() >= 0 && date.year() <= 9999 ? date.year() : 0;
+    putDigits(at, year, 4);
+    at[4] = '-';
+    putDigits(at + 5, date.month(), 2);
+    at[7] = '-';
+    putDigits(at + 8, date.day(), 2);
+    at[10] = 'T';
+    putDigits(at + 11, time.hour(), 2);
+    at[13] = ':';
+    putDigits(at + 14, time.minute(), 2);
+    at[16] = ':';
+    putDigits(at + 17, time.second(), 2);
+}
+
+constexpr int kWallLength = 19;
+constexpr int kIsoLength = kWallLength + 6;
+
 // "yyyy-MM-ddTHH:mm:ss+hh:mm" for a wall clock date and time and its offset.
 QByteArray isoText(const QDate &date, const QTime &time, qint64 offsetSeconds)
 {
-    const char sign = offsetSeconds < 0 ? '-' : '+';
+    char text[kIsoLength];
+    wallText(text, date, time);
     const qint64 minutes = std::llabs(offsetSeconds) / 60;
-    char text[48];
-    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02lld:%02lld", date.year(),
-                                date.month(), date.day(), time.hour(), time.minute(), time.second(), sign,
-                                static_cast<long long>(minutes / 60), static_cast<long long>(minutes % 60));
-    return QByteArray(text, n);
+    text[kWallLength] = offsetSeconds < 0 ? '-' : '+';
+    putDigits(text + kWallLength + 1, int(minutes / 60 % 100), 2);
+    text[kWallLength + 3] = ':';
+    putDigits(text + kWallLength + 4, int(minutes % 60), 2);
+    return QByteArray(text, kIsoLength);
 }
+
+// Integral values (nearly all of them) straight to digits; the rest as the
+// panel writes them.
+constexpr double kExactIntegers = 1e15;
 
 void appendNumber(QByteArray &out, double value, bool raw, float stored)
 {
     if (!std::isfinite(value)) {
         out += "null";
+        return;
+    }
+    if (value == std::trunc(value) && std::fabs(value) < kExactIntegers) {
+        out += QByteArray::number(static_cast<qint64>(value));
         return;
     }
     out += (raw ? shortestFloatText(stored) : numberText(value)).toLatin1();
@@ -56,6 +92,13 @@ QByteArray sampleTime(const SampleRow &row)
         return isoText(utc.date(), utc.time(), 0);
     }
     return isoText(date, time, QDateTime(date, time).offsetFromUtc());
+}
+
+QByteArray wallTime(const SampleRow &row)
+{
+    char text[kWallLength];
+    wallText(text, dateFromDayNumber(row.date), timeFromDayFraction(row.time));
+    return QByteArray(text, kWallLength);
 }
 
 QByteArray samplePayload(const SampleRow &row, bool raw)

@@ -38,6 +38,8 @@ struct SampleRow {
 // with +00:00); without it, the offset the local time zone has at that wall
 // time.
 QByteArray sampleTime(const SampleRow &row);
+// The row's wall clock alone, "yyyy-MM-ddTHH:mm:ss".
+QByteArray wallTime(const SampleRow &row);
 
 // The sample's JSON object.
 QByteArray samplePayload(const SampleRow &row, bool raw);

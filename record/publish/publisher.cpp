@@ -181,7 +181,7 @@ void Publisher::waitForBroker(const QString &reason)
 
 bool Publisher::fill(StreamState &s, bool pollDue)
 {
-    if (!pollDue && !s.more)
+    if (!s.more && (!pollDue || !s.stream->mayHaveNewRows()))
         return false;
     Batch b = s.stream->next(s.cursor, kBatch);
     if (!b.ok) {

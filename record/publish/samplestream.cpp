@@ -3,11 +3,14 @@
 #include "common/logging.h"
 #include "record/samplestore.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
+
+#include <sys/stat.h>
 
 namespace station::publish {
 
@@ -118,7 +121,7 @@ SampleStream::~SampleStream() = default;
 
 QString SampleStream::markOf(const SampleRow &row)
 {
-    return QString::number(row.date, 'g', 17) + QLatin1Char(' ') + QString::number(row.time, 'g', 17);
+    return QString::fromLatin1(wallTime(row));
 }
 
 bool SampleStream::open(QString *error)
@@ -139,11 +142,34 @@ void SampleStream::close()
         m_connection->close();
 }
 
+SampleStream::FileState SampleStream::fileState(const QString &path)
+{
+    FileState f;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return f;
+    f.exists = true;
+    f.inode = quint64(st.st_ino);
+    f.size = quint64(st.st_size);
+    f.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return f;
+}
+
+SampleStream::Signature SampleStream::signature() const
+{
+    return {fileState(m_path), fileState(m_path + QLatin1String("-wal"))};
+}
+
+bool SampleStream::mayHaveNewRows()
+{
+    return !m_readAt || *m_readAt != signature() || m_sinceRead.hasExpired(kForcedReadMs);
+}
+
 Batch SampleStream::next(const Position &after, int max)
 {
     Batch batch;
-    const QString wal = m_path + QLatin1String("-wal");
-    const bool walBefore = QFileInfo::exists(wal);
+    const Signature before = signature();
+    const bool walBefore = before.second.exists;
     if (!open(&batch.error))
         return batch;
     Snapshot s{m_connection->database(), {}};
@@ -195,11 +221,13 @@ Batch SampleStream::next(const Position &after, int max)
         batch.error = s.error;
         return batch;
     }
-    if (!walBefore && QFileInfo::exists(wal)) {
+    if (!walBefore && QFileInfo::exists(m_path + QLatin1String("-wal"))) {
         batch.error = QStringLiteral("a station started while the database was read; reading again");
         return batch;
     }
     batch.ok = true;
+    m_readAt = before;
+    m_sinceRead.start();
     batch.messages.reserve(rows.size());
     for (const SampleRow &r : rows)
         batch.messages.push_back(Message{Position{r.id, markOf(r)}, samplePayload(r, m_raw)});

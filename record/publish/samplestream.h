@@ -8,7 +8,8 @@
 // stream that follows w_id neither reorders nor skips rows.
 //
 // Overwritten positions. A position is the id of the last row published and
-// that row's mark, its date and time as stored. The recorder overwrites the
+// that row's mark, its date and time as stored, to the second
+// ("2024-07-01T20:00:05", the local wall clock). The recorder overwrites the
 // oldest row first; when the row at the position no longer has its mark, the
 // recorder has gone once round the ring since, and every row kept is newer
 // than the position: the stream then starts again from the oldest row kept
@@ -16,6 +17,13 @@
 // the position and overwritten before they were read, are lost. A missing row
 // at the position (another database at the path) gives the same restart,
 // with no count.
+//
+// Looking. Between two reads the stream only looks at the database file and
+// its WAL (inode, size, modification time): a commit changes the WAL, a
+// checkpoint the file, a new file at the path its inode. Unchanged, nothing
+// was recorded; the next read waits. A file system whose times are coarse
+// could hide a commit made in the same tick as the last look, so at least
+// every kForcedReadMs the rows are read regardless.
 //
 // Reading. Each call opens the database read-only, reads the pointer, the
 // position's row and the next rows in one read transaction (one snapshot),
@@ -35,7 +43,9 @@
 #include "record/publish/stream.h"
 #include "record/sampledb.h"
 
+#include <QElapsedTimer>
 #include <memory>
+#include <utility>
 
 namespace station::publish {
 
@@ -46,7 +56,10 @@ public:
 
     QByteArray name() const override { return "sample"; }
     Batch next(const Position &after, int max) override;
+    bool mayHaveNewRows() override;
     std::optional<Position> newest() override;
+
+    static constexpr qint64 kForcedReadMs = 5000;
 
     // The newest row as the last call saw it (nullopt: the ring is empty or
     // was not read yet).
@@ -58,8 +71,20 @@ private:
     bool open(QString *error);
     void close();
 
+    struct FileState {
+        quint64 inode = 0, size = 0;
+        qint64 mtimeNs = 0;
+        bool exists = false;
+        bool operator==(const FileState &) const = default;
+    };
+    static FileState fileState(const QString &path);
+    using Signature = std::pair<FileState, FileState>;  // the file, its WAL
+    Signature signature() const;
+
     QString m_path;
     bool m_raw;
+    std::optional<Signature> m_readAt;   // as it was before the last good read
+    QElapsedTimer m_sinceRead;
     std::unique_ptr<sampledb::Connection> m_connection;
     std::optional<SampleRow> m_newest;
 };

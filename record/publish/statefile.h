@@ -2,10 +2,9 @@
 // acknowledged. One line per stream, text, so an operator can read it:
 //
 //   # lx6100-publish: the last row of each stream the broker acknowledged
-//   sample 1234 45474 0.53462962962962962
+//   sample 1234 2024-07-01T20:00:05
 //
-// name, id and the stream's mark (for samples the row's day number and time of
-// day, printed so that they read back to the same doubles). Lines starting
+// name, id and the stream's mark (for samples the row's local time as stored). Lines starting
 // with '#' and blank lines are skipped; a stream the file does not name has no
 // position yet. The file is replaced as a whole (written beside it, synced,
 // renamed over it), so after a crash or a power cut it holds either the old or

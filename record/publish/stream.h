@@ -50,6 +50,9 @@ public:
     virtual QByteArray name() const = 0;
     // Up to max rows recorded after `after`, oldest first.
     virtual Batch next(const Position &after, int max) = 0;
+    // False when nothing can have been recorded since the last next() (a
+    // cheap look, so a stream that is caught up costs little to follow).
+    virtual bool mayHaveNewRows() { return true; }
     // The newest row's position: where a stream without a position starts
     // following when the publisher is not told to publish what is kept.
     // Id 0 when the stream holds no row; nullopt when it cannot be read.

@@ -239,6 +239,11 @@ bool SampleDatabase::writeNow(qint64 id, const std::array<double, 10> &values)
     return write(Row{id, now, values, 1, now.toSecsSinceEpoch()});
 }
 
+bool SampleDatabase::exec(const QString &sql)
+{
+    return isOpen() && m_probe->exec(sql);
+}
+
 PublishProcess::PublishProcess(QStringList args, QStringList env) : m_args(std::move(args)), m_env(std::move(env)) {}
 
 PublishProcess::~PublishProcess()

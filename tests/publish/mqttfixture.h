@@ -36,6 +36,7 @@ public:
     bool start();   // and wait until it accepts connections
     bool stop();    // SIGTERM; waits until it has ended (and saved its sessions)
     int port() const { return m_port; }
+    qint64 pid() const { return m_process.processId(); }
     QString log() const;
 
 private:
@@ -97,6 +98,8 @@ public:
     bool write(const Row &row);
     // Row id with `values`, now, live, and the UTC second of now.
     bool writeNow(qint64 id, const std::array<double, 10> &values);
+    // Any statement (a pragma for a benchmark's writer).
+    bool exec(const QString &sql);
 
 private:
     QString m_path;
@@ -115,6 +118,7 @@ public:
     bool waitFinished(int ms);
     int exitCode() const { return m_process.exitCode(); }
     bool running() const { return m_process.state() == QProcess::Running; }
+    qint64 pid() const { return m_process.processId(); }
     // Standard error so far.
     QByteArray errors();
 

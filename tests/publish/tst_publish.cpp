@@ -250,6 +250,33 @@ private slots:
         QCOMPARE(rowsOf(sub.payloadsOn("t/sample")), (QList<int>{1, 2, 3, 4, 5}));
     }
 
+    // Told to publish what is kept, a first start sends the ring from its
+    // oldest row, in ring order across the wrap, no faster than --rate: 60
+    // rows at 50 a second with a bucket of 5 take at least 1.1 s.
+    void backfillSendsTheRingInOrderAtTheBoundedRate()
+    {
+        SampleDatabase db(path("backfill.db"), true);
+        QVERIFY(db.isOpen());
+        const QDateTime start = QDateTime::currentDateTime().addSecs(-60);
+        QList<int> expected;
+        for (int k = 0; k < 60; ++k) {
+            const int id = (65490 + k - 1) % 65500 + 1;  // 65490..65500, then 1..49
+            QVERIFY(db.write({id, start.addSecs(k), valuesOf(k), 1, start.addSecs(k).toSecsSinceEpoch()}));
+            expected << k;
+        }
+        Broker broker(path("backfill-broker"));
+        QVERIFY2(broker.start(), qPrintable(broker.log()));
+        Subscriber sub(broker.port(), QStringLiteral("t/sample"));
+        QVERIFY(sub.start());
+        PublishProcess publisher(publisherArgs(db.path(), broker.port(), path("backfill.state"))
+                                 + QStringList{QStringLiteral("--backfill"), QStringLiteral("--rate"), QStringLiteral("50")});
+        QVERIFY(publisher.start());
+        QTRY_COMPARE_WITH_TIMEOUT(rowsOf(sub.payloadsOn("t/sample")), expected, kWaitMs);
+        const auto lines = sub.linesOn("t/sample");
+        QVERIFY2(lines.last().receivedMs - lines.first().receivedMs >= 1100,
+                 qPrintable(QString::number(lines.last().receivedMs - lines.first().receivedMs)));
+    }
+
     void refusedOrWaitedFor_data()
     {
         QTest::addColumn<QString>("broker");        // %1: the port of a broker that wants a password
