@@ -39,18 +39,20 @@ StateRead parseState(const QByteArray &text)
         const QByteArray line = raw.trimmed();
         if (line.isEmpty() || line.startsWith('#'))
             continue;
+        // The mark may be empty (id 0: before the oldest row), and the line's
+        // trailing blank is gone then.
         const qsizetype first = line.indexOf(' ');
         const qsizetype second = first < 0 ? -1 : line.indexOf(' ', first + 1);
         bool ok = false;
         const QByteArray name = line.left(first);
-        const qint64 id = second < 0 ? 0 : line.mid(first + 1, second - first - 1).toLongLong(&ok);
+        const qint64 id = first < 0 ? 0 : line.mid(first + 1, second < 0 ? -1 : second - first - 1).toLongLong(&ok);
         if (!ok || !validName(name) || r.positions.contains(name)) {
             r.status = StateRead::Status::Malformed;
             r.error = QStringLiteral("line %1 is not <stream> <id> <mark>").arg(lineNumber);
             r.positions.clear();
             return r;
         }
-        r.positions.insert(name, Position{id, QString::fromUtf8(line.mid(second + 1))});
+        r.positions.insert(name, Position{id, second < 0 ? QString() : QString::fromUtf8(line.mid(second + 1))});
     }
     return r;
 }
