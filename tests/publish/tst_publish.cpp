@@ -65,6 +65,39 @@ bool run(const QString &program, const QStringList &args)
     return ok;
 }
 
+// A sample database, a broker and a subscriber, named `name` in folder.
+struct Scene {
+    Scene(const QString &folder, const QString &name, bool liveAndUtc, const QString &filter,
+          const QStringList &brokerLines = {})
+        : db(QDir(folder).filePath(name + ".db"), liveAndUtc),
+          broker(QDir(folder).filePath(name + "-broker"), brokerLines),
+          sub(broker.port(), filter),
+          state(QDir(folder).filePath(name + ".state"))
+    {
+    }
+    // Empty when all three are ready; else what went wrong.
+    QString start()
+    {
+        if (!db.isOpen())
+            return QStringLiteral("no database");
+        if (!broker.start())
+            return broker.log();
+        return sub.start() ? QString() : QStringLiteral("the subscriber did not subscribe");
+    }
+    // The publisher's command line for this scene, prefix "t".
+    QStringList args() const
+    {
+        return {QStringLiteral("--db"), db.path(), QStringLiteral("--broker"),
+                QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port()), QStringLiteral("--topic"), QStringLiteral("t"),
+                QStringLiteral("--state"), state};
+    }
+
+    SampleDatabase db;
+    Broker broker;
+    Subscriber sub;
+    QString state;
+};
+
 } // namespace
 
 class TestPublish : public QObject {
@@ -83,12 +116,6 @@ private:
             if (line.startsWith("sample "))
                 return line.split(' ').value(1).toLongLong();
         return 0;
-    }
-
-    QStringList publisherArgs(const QString &db, int port, const QString &state) const
-    {
-        return {QStringLiteral("--db"), db, QStringLiteral("--broker"), QStringLiteral("mqtt://127.0.0.1:%1").arg(port),
-                QStringLiteral("--topic"), QStringLiteral("t"), QStringLiteral("--state"), state};
     }
 
     // The certificate files of a test CA, made once: ca, a server certificate
@@ -149,15 +176,12 @@ private slots:
     {
         QFETCH(bool, liveAndUtc);
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
-        SampleDatabase db(path(tag + ".db"), liveAndUtc);
-        QVERIFY(db.isOpen());
+        Scene scene(m_dir.path(), tag, liveAndUtc, QStringLiteral("t/#"));
+        const QString ready = scene.start();
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+        auto &[db, broker, sub, state] = scene;
         QVERIFY(db.writeNow(1, valuesOf(1)));  // before the start: not published
-
-        Broker broker(path(tag + "-broker"));
-        QVERIFY2(broker.start(), qPrintable(broker.log()));
-        Subscriber sub(broker.port(), QStringLiteral("t/#"));
-        QVERIFY(sub.start());
-        PublishProcess publisher(publisherArgs(db.path(), broker.port(), path(tag + ".state")));
+        PublishProcess publisher(scene.args());
         QVERIFY(publisher.start());
         const QByteArray online = liveAndUtc ? kOnlineRecording
                                              : QByteArray(R"({"state":"online","station":"recording","link":"unknown"})");
@@ -180,15 +204,11 @@ private slots:
     // the attempts); the subscriber's session is kept across the restart.
     void rowsRecordedWhileTheBrokerWasAwayArriveOnceInOrder()
     {
-        SampleDatabase db(path("away.db"), true);
-        QVERIFY(db.isOpen());
-        const QString state = path("away.state");
-        Broker broker(path("away-broker"));
-        QVERIFY2(broker.start(), qPrintable(broker.log()));
-        Subscriber sub(broker.port(), QStringLiteral("t/sample"));
-        QVERIFY(sub.start());
-        PublishProcess publisher(publisherArgs(db.path(), broker.port(), state),
-                                 {QStringLiteral("QT_LOGGING_RULES=station.publish.info=true")});
+        Scene scene(m_dir.path(), QStringLiteral("away"), true, QStringLiteral("t/sample"));
+        const QString ready = scene.start();
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+        auto &[db, broker, sub, state] = scene;
+        PublishProcess publisher(scene.args(), {QStringLiteral("QT_LOGGING_RULES=station.publish.info=true")});
         QVERIFY(publisher.start());
         // Started (it writes its position at once): row 1 is after it.
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(state), kWaitMs);
@@ -214,14 +234,11 @@ private slots:
     // after the row its state file names.
     void killedPublisherSaysOfflineAndResumesFromItsPosition()
     {
-        SampleDatabase db(path("kill.db"), true);
-        QVERIFY(db.isOpen());
-        const QString state = path("kill.state");
-        Broker broker(path("kill-broker"));
-        QVERIFY2(broker.start(), qPrintable(broker.log()));
-        Subscriber sub(broker.port(), QStringLiteral("t/#"));
-        QVERIFY(sub.start());
-        const QStringList args = publisherArgs(db.path(), broker.port(), state);
+        Scene scene(m_dir.path(), QStringLiteral("kill"), true, QStringLiteral("t/#"));
+        const QString ready = scene.start();
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+        auto &[db, broker, sub, state] = scene;
+        const QStringList args = scene.args();
         {
             PublishProcess first(args);
             QVERIFY(first.start());
@@ -255,8 +272,10 @@ private slots:
     // rows at 50 a second with a bucket of 5 take at least 1.1 s.
     void backfillSendsTheRingInOrderAtTheBoundedRate()
     {
-        SampleDatabase db(path("backfill.db"), true);
-        QVERIFY(db.isOpen());
+        Scene scene(m_dir.path(), QStringLiteral("backfill"), true, QStringLiteral("t/sample"));
+        const QString ready = scene.start();
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+        auto &[db, broker, sub, state] = scene;
         const QDateTime start = QDateTime::currentDateTime().addSecs(-60);
         QList<int> expected;
         for (int k = 0; k < 60; ++k) {
@@ -264,12 +283,7 @@ private slots:
             QVERIFY(db.write({id, start.addSecs(k), valuesOf(k), 1, start.addSecs(k).toSecsSinceEpoch()}));
             expected << k;
         }
-        Broker broker(path("backfill-broker"));
-        QVERIFY2(broker.start(), qPrintable(broker.log()));
-        Subscriber sub(broker.port(), QStringLiteral("t/sample"));
-        QVERIFY(sub.start());
-        PublishProcess publisher(publisherArgs(db.path(), broker.port(), path("backfill.state"))
-                                 + QStringList{QStringLiteral("--backfill"), QStringLiteral("--rate"), QStringLiteral("50")});
+        PublishProcess publisher(scene.args() + QStringList{QStringLiteral("--backfill"), QStringLiteral("--rate"), QStringLiteral("50")});
         QVERIFY(publisher.start());
         QTRY_COMPARE_WITH_TIMEOUT(rowsOf(sub.payloadsOn("t/sample")), expected, kWaitMs);
         const auto lines = sub.linesOn("t/sample");
@@ -360,20 +374,17 @@ private slots:
             QVERIFY(makeCertificates());
         const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-'));
 
-        SampleDatabase db(path(tag + ".db"), true);
-        QVERIFY(db.isOpen());
         const int tlsPort = freeLoopbackPort();
-        Broker broker(path(tag + "-broker"),
-                      {QStringLiteral("listener %1 127.0.0.1").arg(tlsPort), "cafile " + path("ca.pem"),
-                       "certfile " + path("server.pem"), "keyfile " + path("server.key"),
-                       QStringLiteral("require_certificate true")});
-        QVERIFY2(broker.start(), qPrintable(broker.log()));
-        Subscriber sub(broker.port(), QStringLiteral("t/sample"));
-        QVERIFY(sub.start());
-        QStringList args{QStringLiteral("--db"), db.path(), QStringLiteral("--broker"),
-                         QStringLiteral("mqtts://localhost:%1").arg(tlsPort), QStringLiteral("--topic"),
-                         QStringLiteral("t"), QStringLiteral("--state"), path(tag + ".state"),
-                         QStringLiteral("--cafile"), path(ca + ".pem")};
+        Scene scene(m_dir.path(), tag, true, QStringLiteral("t/sample"),
+                    {QStringLiteral("listener %1 127.0.0.1").arg(tlsPort), "cafile " + path("ca.pem"),
+                     "certfile " + path("server.pem"), "keyfile " + path("server.key"),
+                     QStringLiteral("require_certificate true")});
+        const QString ready = scene.start();
+        QVERIFY2(ready.isEmpty(), qPrintable(ready));
+        auto &[db, broker, sub, state] = scene;
+        QStringList args = scene.args();
+        args[args.indexOf(QStringLiteral("--broker")) + 1] = QStringLiteral("mqtts://localhost:%1").arg(tlsPort);
+        args << QStringLiteral("--cafile") << path(ca + ".pem");
         if (clientCertificate)
             args << QStringLiteral("--cert") << path("client.pem") << QStringLiteral("--key") << path("client.key");
         PublishProcess publisher(args);
