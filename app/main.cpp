@@ -1,5 +1,5 @@
 // The LX6100 monitoring and configuration station.
-#include "app/exitsignals.h"
+#include "common/exitsignals.h"
 #include "app/station.h"
 
 #include "common/datadir.h"

@@ -1,4 +1,4 @@
-#include "app/exitsignals.h"
+#include "common/exitsignals.h"
 
 #include "common/logging.h"
 

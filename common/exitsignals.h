@@ -1,7 +1,8 @@
 // SIGTERM, SIGINT and SIGHUP as a Qt signal. The handler does nothing but write
 // the signal's number into a pipe (write() is async-signal-safe); a
-// QSocketNotifier on the other end reports it on the GUI thread, where the
-// station ends cleanly. One instance per process.
+// QSocketNotifier on the other end reports it on the thread of the event loop,
+// where the program (the station, the publisher) ends cleanly. One instance per
+// process.
 #pragma once
 
 #include <QObject>
