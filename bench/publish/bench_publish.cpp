@@ -19,6 +19,7 @@
 //   bench_publish [--rounds N] [--scale K,K,...] [--seconds S]
 //   (defaults: 5 rounds; 1, 10, 50, 100, 200 publishers; 20 s each)
 #include "bench/station/procstat.h"
+#include "record/publish/publisher.h"
 #include "record/publish/samplestream.h"
 #include "tests/publish/mqttfixture.h"
 
@@ -285,14 +286,14 @@ void backfill(Bench &b, int rounds)
         const Clock::time_point t = Clock::now();
         publish::Position after;
         for (;;) {
-            const publish::Batch batch = stream.next(after, 500);
+            const publish::Batch batch = stream.next(after, publish::Publisher::kBatch);
             if (batch.messages.empty())
                 break;
             for (const publish::Message &m : batch.messages)
                 payloads.push_back(m.payload);
             after = batch.messages.back().position;
         }
-        std::printf("reading the ring and making its payloads, 500 rows a batch as the publisher: %.0f ms\n",
+        std::printf("reading the ring and making its payloads, in the publisher's batches: %.0f ms\n",
                     ms(Clock::now() - t));
     }
     std::printf("backfill of a full ring (%zu rows), %d rounds, sides alternating:\n", payloads.size(), rounds);

@@ -4,7 +4,10 @@
 #include "common/numbers.h"
 
 #include <QDateTime>
+#include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 
 namespace station::publish {
@@ -61,29 +64,66 @@ QByteArray isoText(const QDate &date, const QTime &time, qint64 offsetSeconds)
     return QByteArray(text, kIsoLength);
 }
 
-// Integral values (nearly all of them) straight to digits; the rest as the
-// panel writes them.
-constexpr double kExactIntegers = 1e15;
+// The JSON is written into one buffer and copied out once: a full ring is
+// 65500 payloads. The longest payload is far below its size: a float has at
+// most 39 integral digits, so ten values with their names take under 700
+// bytes.
+struct Text {
+    char buffer[1024];
+    std::size_t size = 0;
+    void put(const char *text, std::size_t length)
+    {
+        length = std::min(length, sizeof buffer - size);
+        std::memcpy(buffer + size, text, length);
+        size += length;
+    }
+    void put(const char *text) { put(text, std::strlen(text)); }
+    void put(const QByteArray &text) { put(text.constData(), std::size_t(text.size())); }
+};
 
-void appendNumber(QByteArray &out, double value, bool raw, float stored)
+// Integral values (nearly all of them) and tenths of integral values (the
+// retransmission outputs) straight to digits; the rest as the panel writes
+// them. Below a million, a tenth has at most seven significant digits, so the
+// text is the panel's.
+constexpr double kExactIntegers = 1e15;
+constexpr double kPlainTenths = 1e6;
+
+void putNumber(Text &out, double value, bool raw, float stored, double divisor)
 {
     if (!std::isfinite(value)) {
-        out += "null";
+        out.put("null");
         return;
     }
+    char digits[24];
     if (value == std::trunc(value) && std::fabs(value) < kExactIntegers) {
-        out += QByteArray::number(static_cast<qint64>(value));
+        const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<qint64>(value)).ptr;
+        out.put(digits, std::size_t(end - digits));
         return;
     }
-    out += (raw ? shortestFloatText(stored) : numberText(value)).toLatin1();
+    const double tenths = double(stored);
+    if (!raw && divisor == 10.0 && tenths == std::trunc(tenths) && std::fabs(tenths) < kPlainTenths) {
+        const qint64 t = static_cast<qint64>(tenths);
+        char *at = digits;
+        if (t < 0)
+            *at++ = '-';
+        at = std::to_chars(at, digits + sizeof digits - 2, std::llabs(t) / 10).ptr;
+        *at++ = '.';
+        *at++ = char('0' + std::llabs(t) % 10);
+        out.put(digits, std::size_t(at - digits));
+        return;
+    }
+    out.put((raw ? shortestFloatText(stored) : numberText(value)).toLatin1());
 }
 
 } // namespace
 
 QByteArray sampleTime(const SampleRow &row)
 {
-    const QDate date = dateFromDayNumber(row.date);
-    const QTime time = timeFromDayFraction(row.time);
+    return sampleTime(row, dateFromDayNumber(row.date), timeFromDayFraction(row.time));
+}
+
+QByteArray sampleTime(const SampleRow &row, const QDate &date, const QTime &time)
+{
     if (row.utc) {
         const qint64 offset = secondsOf(date, time) - *row.utc;
         if (offset % 60 == 0 && std::llabs(offset) <= kLargestOffset)
@@ -101,24 +141,32 @@ QByteArray wallTime(const SampleRow &row)
     return QByteArray(text, kWallLength);
 }
 
-QByteArray samplePayload(const SampleRow &row, bool raw)
+QByteArray samplePayload(const SampleRow &row, bool raw, QByteArray *wall)
 {
-    QByteArray out;
-    out.reserve(256);
-    out += "{\"time\":\"";
-    out += sampleTime(row);
-    out += '"';
+    const QDate date = dateFromDayNumber(row.date);
+    const QTime time = timeFromDayFraction(row.time);
+    const QByteArray when = sampleTime(row, date, time);
+    if (wall) {
+        char text[kWallLength];
+        wallText(text, date, time);
+        *wall = QByteArray(text, kWallLength);
+    }
+    Text out;
+    out.put("{\"time\":\"");
+    out.put(when);
+    out.put("\"");
     for (int j = 0; j < valuecol::kCount; ++j) {
         const float stored = row.values[std::size_t(j)];
-        out += ",\"";
-        out += valuecol::kColumns[std::size_t(j)].name;
-        out += "\":";
-        appendNumber(out, raw ? double(stored) : valuecol::shown(j, stored), raw, stored);
+        const valuecol::Column &column = valuecol::kColumns[std::size_t(j)];
+        out.put(",\"");
+        out.put(column.name);
+        out.put("\":");
+        putNumber(out, raw ? double(stored) : valuecol::shown(j, stored), raw, stored, column.divisor);
     }
     if (row.live)
-        out += *row.live ? ",\"live\":true" : ",\"live\":false";
-    out += '}';
-    return out;
+        out.put(*row.live ? ",\"live\":true" : ",\"live\":false");
+    out.put("}");
+    return QByteArray(out.buffer, qsizetype(out.size));
 }
 
 qint64 sampleInstant(const SampleRow &row)

@@ -17,6 +17,8 @@
 #include "common/valuecolumns.h"
 
 #include <QByteArray>
+#include <QDate>
+#include <QTime>
 #include <array>
 #include <optional>
 
@@ -41,8 +43,9 @@ QByteArray sampleTime(const SampleRow &row);
 // The row's wall clock alone, "yyyy-MM-ddTHH:mm:ss".
 QByteArray wallTime(const SampleRow &row);
 
-// The sample's JSON object.
-QByteArray samplePayload(const SampleRow &row, bool raw);
+// The sample's JSON object; with wall, also wallTime(row) (computed once).
+QByteArray samplePayload(const SampleRow &row, bool raw, QByteArray *wall = nullptr);
+QByteArray sampleTime(const SampleRow &row, const QDate &date, const QTime &time);
 
 // What the status message says about the station.
 struct StationStatus {

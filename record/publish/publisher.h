@@ -79,7 +79,7 @@ public:
     int run(const volatile std::sig_atomic_t &stop);
 
     static constexpr int kWindow = 100;
-    static constexpr int kBatch = 500;
+    static constexpr int kBatch = 100;
     static constexpr std::chrono::milliseconds kFirstRetry{500};
     static constexpr std::chrono::milliseconds kLastRetry{30000};
     static constexpr std::chrono::milliseconds kSaveEvery{1000};

@@ -59,8 +59,13 @@ qint64 newestId(const sampledb::PointerRead &read)
     return p >= 1 && p <= sampledb::kRingSize ? p : sampledb::kRingSize;
 }
 
+// Rows by id. The one statement is prepared once per connection: a
+// catching-up publisher runs it hundreds of times a second.
+constexpr char kRangeQuery[] = "select * from  pv_data where w_id>=? and w_id<=? order by w_id limit ?";
+
 struct Snapshot {
     QSqlDatabase db;
+    QSqlQuery &rangeQuery;
     QString error;
     bool fail(const QSqlQuery &q, const QString &what)
     {
@@ -68,37 +73,28 @@ struct Snapshot {
         qCInfo(lcPublish) << error;
         return false;
     }
-    // The row at id, or nullopt (none, or the query failed: ok false).
-    std::optional<SampleRow> row(qint64 id, bool *ok)
-    {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        const QString text = sampledb::selectRowQuery(std::int32_t(id));
-        if (!q.exec(text) || q.record().count() < sampledb::col::kRowColumns) {
-            *ok = fail(q, text);
-            return std::nullopt;
-        }
-        *ok = true;
-        if (!q.next())
-            return std::nullopt;
-        return rowOf(q, q.record().count());
-    }
     // Rows first..last (ids, first <= last), at most max, oldest first.
     bool range(qint64 first, qint64 last, int max, std::vector<SampleRow> &out)
     {
-        QSqlQuery q(db);
-        q.setForwardOnly(true);
-        const QString text = QStringLiteral("select * from  pv_data where w_id>=? and w_id<=? order by w_id limit ?");
-        q.prepare(text);
-        q.addBindValue(first);
-        q.addBindValue(last);
-        q.addBindValue(max);
+        QSqlQuery &q = rangeQuery;
+        q.bindValue(0, first);
+        q.bindValue(1, last);
+        q.bindValue(2, max);
         if (!q.exec() || q.record().count() < sampledb::col::kRowColumns)
-            return fail(q, text);
+            return fail(q, QLatin1String(kRangeQuery));
         const int columns = q.record().count();
         while (q.next())
             out.push_back(rowOf(q, columns));
-        return !q.lastError().isValid() || fail(q, text);
+        const bool ok = !q.lastError().isValid() || fail(q, QLatin1String(kRangeQuery));
+        q.finish();
+        return ok;
+    }
+    // The row at id, or nullopt (none, or the query failed: ok false).
+    std::optional<SampleRow> row(qint64 id, bool *ok)
+    {
+        std::vector<SampleRow> one;
+        *ok = range(id, id, 1, one);
+        return one.empty() ? std::nullopt : std::optional<SampleRow>(one.front());
     }
 };
 
@@ -119,9 +115,9 @@ SampleStream::SampleStream(QString databasePath, bool raw) : m_path(std::move(da
 
 SampleStream::~SampleStream() = default;
 
-QString SampleStream::markOf(const SampleRow &row)
+QByteArray SampleStream::markOf(const SampleRow &row)
 {
-    return QString::fromLatin1(wallTime(row));
+    return wallTime(row);
 }
 
 bool SampleStream::open(QString *error)
@@ -129,8 +125,15 @@ bool SampleStream::open(QString *error)
     if (!m_connection)
         m_connection = std::make_unique<sampledb::Connection>(QLatin1String(kConnectionName), m_path,
                                                               sampledb::Access::ReadOnly);
-    if (m_connection->open())
-        return true;
+    if (m_connection->open()) {
+        m_rangeQuery = std::make_unique<QSqlQuery>(m_connection->database());
+        m_rangeQuery->setForwardOnly(true);
+        if (m_rangeQuery->prepare(QLatin1String(kRangeQuery)))
+            return true;
+        *error = QStringLiteral("cannot read %1: %2").arg(m_path, m_rangeQuery->lastError().text());
+        close();
+        return false;
+    }
     *error = QFileInfo::exists(m_path) ? QStringLiteral("cannot open %1: %2").arg(m_path, m_connection->lastError())
                                        : QStringLiteral("no database file %1").arg(m_path);
     return false;
@@ -138,6 +141,7 @@ bool SampleStream::open(QString *error)
 
 void SampleStream::close()
 {
+    m_rangeQuery.reset();
     if (m_connection)
         m_connection->close();
 }
@@ -169,10 +173,17 @@ Batch SampleStream::next(const Position &after, int max)
 {
     Batch batch;
     const Signature before = signature();
-    const bool walBefore = before.second.exists;
-    if (!open(&batch.error))
-        return batch;
-    Snapshot s{m_connection->database(), {}};
+    // A connection kept from the last batch is given up when the file was
+    // replaced, or when it reads the file alone and a WAL has appeared.
+    if (m_connection && m_connection->isOpen()
+        && (!m_connection->isCurrent() || (m_withoutWal && before.second.exists)))
+        close();
+    if (!(m_connection && m_connection->isOpen())) {
+        m_withoutWal = !before.second.exists;
+        if (!open(&batch.error))
+            return batch;
+    }
+    Snapshot s{m_connection->database(), *m_rangeQuery, {}};
     std::vector<SampleRow> rows;
     const bool ok = [&] {
         QSqlQuery begin(s.db);
@@ -216,21 +227,28 @@ Batch SampleStream::next(const Position &after, int max)
         return true;
     }();
     QSqlQuery(s.db).exec(QStringLiteral("COMMIT"));
-    close();
     if (!ok) {
+        close();
         batch.error = s.error;
         return batch;
     }
-    if (!walBefore && QFileInfo::exists(m_path + QLatin1String("-wal"))) {
+    if (m_withoutWal && QFileInfo::exists(m_path + QLatin1String("-wal"))) {
+        close();
         batch.error = QStringLiteral("a station started while the database was read; reading again");
         return batch;
     }
+    // Kept open only while a full batch says more rows are waiting.
+    if (max == 0 || int(rows.size()) < max)
+        close();
     batch.ok = true;
     m_readAt = before;
     m_sinceRead.start();
     batch.messages.reserve(rows.size());
-    for (const SampleRow &r : rows)
-        batch.messages.push_back(Message{Position{r.id, markOf(r)}, samplePayload(r, m_raw)});
+    for (const SampleRow &r : rows) {
+        Message m{Position{r.id, {}}, {}};
+        m.payload = samplePayload(r, m_raw, &m.position.mark);
+        batch.messages.push_back(std::move(m));
+    }
     return batch;
 }
 

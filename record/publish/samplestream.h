@@ -25,15 +25,17 @@
 // could hide a commit made in the same tick as the last look, so at least
 // every kForcedReadMs the rows are read regardless.
 //
-// Reading. Each call opens the database read-only, reads the pointer, the
-// position's row and the next rows in one read transaction (one snapshot),
-// and closes it again, so the publisher never keeps the station's WAL open
-// between two calls (the station removes its WAL when it ends, which it cannot
-// while a reader holds it). A database without a WAL (no station running) is
-// read as an immutable file; if a WAL appears during such a read, a station
-// started meanwhile and the rows are read again at the next call (the
-// station writes into the database file itself only at a checkpoint, a
-// minute after it starts, so the rows already read cannot be torn).
+// Reading. Each call reads the pointer, the position's row and the next rows
+// in one read transaction (one snapshot) on a read-only connection. The
+// connection is closed again unless the batch was full (a publisher catching
+// up reads the next batch at once), so a caught-up publisher never keeps the
+// station's WAL open (the station removes its WAL when it ends, which it
+// cannot while a reader holds it). A database without a WAL (no station
+// running) is read as an immutable file; if a WAL appears, a station started
+// meanwhile: the rows of that read are dropped and read again through the WAL
+// at the next call (the station writes into the database file itself only at
+// a checkpoint, a minute after it starts, so rows read before cannot be
+// torn).
 //
 // The rows' positions 13 (w_live) and 14 (w_utc) are read when the record has
 // them; an older file has 13 columns and its rows have neither.
@@ -44,6 +46,7 @@
 #include "record/sampledb.h"
 
 #include <QElapsedTimer>
+#include <QSqlQuery>
 #include <memory>
 #include <utility>
 
@@ -65,7 +68,7 @@ public:
     // was not read yet).
     const std::optional<SampleRow> &newestRow() const { return m_newest; }
 
-    static QString markOf(const SampleRow &row);
+    static QByteArray markOf(const SampleRow &row);
 
 private:
     bool open(QString *error);
@@ -86,6 +89,8 @@ private:
     std::optional<Signature> m_readAt;   // as it was before the last good read
     QElapsedTimer m_sinceRead;
     std::unique_ptr<sampledb::Connection> m_connection;
+    bool m_withoutWal = false;           // the connection reads the file alone (immutable)
+    std::unique_ptr<QSqlQuery> m_rangeQuery;  // prepared on the open connection
     std::optional<SampleRow> m_newest;
 };
 

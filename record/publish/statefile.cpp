@@ -25,7 +25,7 @@ QByteArray stateText(const Positions &positions)
 {
     QByteArray text(kHeader);
     for (auto it = positions.cbegin(); it != positions.cend(); ++it)
-        text += it.key() + ' ' + QByteArray::number(it->id) + ' ' + it->mark.toUtf8() + '\n';
+        text += it.key() + ' ' + QByteArray::number(it->id) + ' ' + it->mark + '\n';
     return text;
 }
 
@@ -52,7 +52,7 @@ StateRead parseState(const QByteArray &text)
             r.positions.clear();
             return r;
         }
-        r.positions.insert(name, Position{id, second < 0 ? QString() : QString::fromUtf8(line.mid(second + 1))});
+        r.positions.insert(name, Position{id, second < 0 ? QByteArray() : line.mid(second + 1)});
     }
     return r;
 }

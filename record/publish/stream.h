@@ -23,7 +23,7 @@ namespace station::publish {
 // Id 0 stands before the oldest row kept: the stream starts there.
 struct Position {
     qint64 id = 0;
-    QString mark;
+    QByteArray mark;
     bool operator==(const Position &) const = default;
 };
 

@@ -126,31 +126,34 @@ private slots:
         QTest::addColumn<QVariant>("live");   // null: not stored
         QTest::addColumn<QVariant>("utc");    // null: not stored
         QTest::addColumn<bool>("raw");
+        QTest::addColumn<float>("r1");        // the retransmission outputs as stored (tenths)
+        QTest::addColumn<float>("r2");
         QTest::addColumn<QByteArray>("expected");
 
-        const QByteArray values =
-            R"("PV1":253,"PV2":-12,"SV1":250,"SV2":600,"retransmission1":50.3,"retransmission2":100,)"
-            R"("alarm1_kind":1,"alarm2_kind":0,"control1_output":100,"control2_output":0)";
-        const QByteArray rawValues =
-            R"("PV1":253,"PV2":-12,"SV1":250,"SV2":600,"retransmission1":503,"retransmission2":1000,)"
-            R"("alarm1_kind":1,"alarm2_kind":0,"control1_output":100,"control2_output":0)";
+        const auto values = [](const QByteArray &r1, const QByteArray &r2) {
+            return R"("PV1":253,"PV2":-12,"SV1":250,"SV2":600,"retransmission1":)" + r1 + R"(,"retransmission2":)" + r2
+                + R"(,"alarm1_kind":1,"alarm2_kind":0,"control1_output":100,"control2_output":0)";
+        };
         const qint64 wallAsUtc = QDateTime(kDay, QTime(20, 0, 5), Qt::UTC).toSecsSinceEpoch();
         // The offset comes from the row where it has w_utc (here +02:00,
         // though the zone is +08:00), else from the local zone.
         QTest::newRow("older file: the local zone's offset")
-            << QTime(20, 0, 5) << QVariant() << QVariant() << false
-            << "{\"time\":\"2024-07-01T20:00:05+08:00\"," + values + "}";
-        QTest::newRow("raw as stored") << QTime(20, 0, 5) << QVariant() << QVariant() << true
-                                       << "{\"time\":\"2024-07-01T20:00:05+08:00\"," + rawValues + "}";
+            << QTime(20, 0, 5) << QVariant() << QVariant() << false << 503.0f << 1000.0f
+            << "{\"time\":\"2024-07-01T20:00:05+08:00\"," + values("50.3", "100") + "}";
+        QTest::newRow("raw as stored") << QTime(20, 0, 5) << QVariant() << QVariant() << true << 503.0f << 1000.0f
+                                       << "{\"time\":\"2024-07-01T20:00:05+08:00\"," + values("503", "1000") + "}";
+        QTest::newRow("tenths below zero and past a thousand, a stored fraction")
+            << QTime(20, 0, 5) << QVariant() << QVariant() << false << -5.0f << 12345.5f
+            << "{\"time\":\"2024-07-01T20:00:05+08:00\"," + values("-0.5", "1234.55") + "}";
         QTest::newRow("live, offset from w_utc")
-            << QTime(20, 0, 5) << QVariant(1) << QVariant(wallAsUtc - 2 * 3600) << false
-            << "{\"time\":\"2024-07-01T20:00:05+02:00\"," + values + ",\"live\":true}";
+            << QTime(20, 0, 5) << QVariant(1) << QVariant(wallAsUtc - 2 * 3600) << false << 503.0f << 1000.0f
+            << "{\"time\":\"2024-07-01T20:00:05+02:00\"," + values("50.3", "100") + ",\"live\":true}";
         QTest::newRow("not live, west of UTC")
-            << QTime(20, 0, 5) << QVariant(0) << QVariant(wallAsUtc + 5 * 3600 + 1800) << false
-            << "{\"time\":\"2024-07-01T20:00:05-05:30\"," + values + ",\"live\":false}";
+            << QTime(20, 0, 5) << QVariant(0) << QVariant(wallAsUtc + 5 * 3600 + 1800) << false << 503.0f << 1000.0f
+            << "{\"time\":\"2024-07-01T20:00:05-05:30\"," + values("50.3", "100") + ",\"live\":false}";
         QTest::newRow("w_utc no offset can explain: shown in UTC")
-            << QTime(20, 0, 5) << QVariant() << QVariant(wallAsUtc - 7) << false
-            << "{\"time\":\"2024-07-01T19:59:58+00:00\"," + values + "}";
+            << QTime(20, 0, 5) << QVariant() << QVariant(wallAsUtc - 7) << false << 503.0f << 1000.0f
+            << "{\"time\":\"2024-07-01T19:59:58+00:00\"," + values("50.3", "100") + "}";
     }
 
     void payload()
@@ -159,6 +162,8 @@ private slots:
         QFETCH(QVariant, live);
         QFETCH(QVariant, utc);
         QFETCH(bool, raw);
+        QFETCH(float, r1);
+        QFETCH(float, r2);
         QFETCH(QByteArray, expected);
 
         const QString path = QDir(m_dir.path()).filePath(QStringLiteral("payload-%1.db").arg(m_files++));
@@ -166,7 +171,7 @@ private slots:
         {
             SampleDatabase db(path, columns);
             QVERIFY(db.isOpen());
-            SampleDatabase::Row row{7, QDateTime(kDay, wall), {253, -12, 250, 600, 503, 1000, 1, 0, 100, 0}, {}, {}};
+            SampleDatabase::Row row{7, QDateTime(kDay, wall), {253, -12, 250, 600, r1, r2, 1, 0, 100, 0}, {}, {}};
             if (live.isValid())
                 row.live = live.toInt();
             if (utc.isValid())
