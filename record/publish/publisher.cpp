@@ -161,6 +161,7 @@ void Publisher::connected()
 void Publisher::rewind()
 {
     for (StreamState &s : m_streams) {
+        s.stream->release();
         s.pending.clear();
         s.inFlight.clear();
         if (s.acknowledged)

@@ -28,7 +28,8 @@
 // Reading. Each call reads the pointer, the position's row and the next rows
 // in one read transaction (one snapshot) on a read-only connection. The
 // connection is closed again unless the batch was full (a publisher catching
-// up reads the next batch at once), so a caught-up publisher never keeps the
+// up reads the next batch at once; release() closes it when the broker went
+// away meanwhile), so a caught-up or waiting publisher never keeps the
 // station's WAL open (the station removes its WAL when it ends, which it
 // cannot while a reader holds it). A database without a WAL (no station
 // running) is read as an immutable file; if a WAL appears, a station started
@@ -60,6 +61,7 @@ public:
     QByteArray name() const override { return "sample"; }
     Batch next(const Position &after, int max) override;
     bool mayHaveNewRows() override;
+    void release() override { close(); }
     std::optional<Position> newest() override;
 
     static constexpr qint64 kForcedReadMs = 5000;

@@ -53,6 +53,9 @@ public:
     // False when nothing can have been recorded since the last next() (a
     // cheap look, so a stream that is caught up costs little to follow).
     virtual bool mayHaveNewRows() { return true; }
+    // No read will come for a while (the broker is away): let go of whatever
+    // the stream holds open.
+    virtual void release() {}
     // The newest row's position: where a stream without a position starts
     // following when the publisher is not told to publish what is kept.
     // Id 0 when the stream holds no row; nullopt when it cannot be read.

@@ -239,6 +239,21 @@ bool SampleDatabase::writeNow(qint64 id, const std::array<double, 10> &values)
     return write(Row{id, now, values, 1, now.toSecsSinceEpoch()});
 }
 
+void SampleDatabase::close()
+{
+    m_probe.reset();
+}
+
+bool walGoesWithTheLastClose(const QString &path)
+{
+    {
+        DbProbe probe(path);
+        if (!probe.isOpen() || !probe.scalar(QStringLiteral("SELECT count(*) FROM sl_void")).isValid())
+            return false;
+    }
+    return !QFile::exists(path + QLatin1String("-wal"));
+}
+
 bool SampleDatabase::exec(const QString &sql)
 {
     return isOpen() && m_probe->exec(sql);

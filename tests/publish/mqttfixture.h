@@ -20,6 +20,10 @@ namespace station::test {
 
 class DbProbe;
 
+// Opens the database and closes it again: when no other connection holds it,
+// SQLite then copies the WAL into the file and removes it. Whether it did.
+bool walGoesWithTheLastClose(const QString &path);
+
 // A port on 127.0.0.1 that nothing listens on now.
 int freeLoopbackPort();
 // Whether a TCP connection to 127.0.0.1:port is accepted.
@@ -100,6 +104,8 @@ public:
     bool writeNow(qint64 id, const std::array<double, 10> &values);
     // Any statement (a pragma for a benchmark's writer).
     bool exec(const QString &sql);
+    // Closes the writer's connection, as a station does when it ends.
+    void close();
 
 private:
     QString m_path;

@@ -196,6 +196,11 @@ private slots:
         QCOMPARE(samples.first().payload, expectedSample(2, now, liveAndUtc));
         QVERIFY2(samples.first().receivedMs - committed < kArrivalMs,
                  qPrintable(QString::number(samples.first().receivedMs - committed)));
+        // Caught up, it holds no connection between its reads: the station's
+        // last close still takes the WAL away.
+        db.close();
+        QTRY_VERIFY_WITH_TIMEOUT(walGoesWithTheLastClose(db.path()), kWaitMs);
+        QVERIFY(publisher.running());
     }
 
     // The broker stopped and started again: what was recorded meanwhile
