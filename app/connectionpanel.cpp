@@ -1,9 +1,8 @@
 #include "app/connectionpanel.h"
 
+#include "common/colors.h"
 #include "common/naming.h"
 #include "common/numbers.h"
-#include "link/linkstate.h"
-#include "common/colors.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -111,25 +110,38 @@ ConnectionPanel::ConnectionPanel(QWidget *parent)
 
 void ConnectionPanel::setLinkOpen(bool open)
 {
-    m_linkOpen = open;
-    if (open)
-        m_openedAt = std::chrono::steady_clock::now();
+    m_openMark.open = open;
+    if (open) {
+        m_openMark.at = std::chrono::steady_clock::now();
+        m_openMark.ticket = link::linkThread().opensPosted();
+    }
+    refreshLinkState();
+}
+
+void ConnectionPanel::setNote(const QString &note)
+{
+    m_note = note;
     refreshLinkState();
 }
 
 void ConnectionPanel::refreshLinkState()
 {
     const link::LinkStatus status = link::linkThread().status();
-    const link::LinkState state = link::linkState(m_linkOpen, m_openedAt, status, std::chrono::steady_clock::now());
+    const link::LinkState state = link::linkState(m_openMark, status, std::chrono::steady_clock::now());
     const QString text = link::linkStateText(state);
+    m_shownState = state;
     if (m_linkState->text() != text) {
         m_linkState->setText(text);
         QPalette p = m_linkState->palette();
         p.setColor(QPalette::WindowText, state == link::LinkState::Lost ? colors::kLinkLost
                                                                         : palette().color(QPalette::WindowText));
         m_linkState->setPalette(p);
+        emit linkStateShown(text);
     }
-    m_linkState->setToolTip(link::linkStateToolTip(status));
+    QString tip = link::linkStateToolTip(state, status);
+    if (!m_note.isEmpty())
+        tip += u'\n' + m_note;
+    m_linkState->setToolTip(tip);
 }
 
 void ConnectionPanel::fill()

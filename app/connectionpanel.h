@@ -1,8 +1,11 @@
 // The connection groups of the main window: port list, address list, baud and
 // parity buttons, the open and close commands, and beside them the link-state
-// indicator LinkState (link/linkstate.h), refreshed every 250 ms.
+// indicator LinkState (link/linkstate.h), refreshed every 250 ms. Its tooltip
+// says what the link saw; a note from elsewhere (the recorder's, say) goes
+// under it.
 #pragma once
 
+#include "link/linkstate.h"
 #include "link/registerimage.h"
 
 #include <QTimer>
@@ -39,12 +42,22 @@ public:
     QPushButton *closeButton() const { return m_close; }
     QLabel *linkStateLabel() const { return m_linkState; }
 
-    // "打开" (true) and "关闭" (false): what the indicator counts from.
+    // "打开" (true, called right after its open was posted) and "关闭"
+    // (false): what the indicator counts from.
     void setLinkOpen(bool open);
     // Shows the link state now (the timer's work).
     void refreshLinkState();
+    // The state the indicator shows.
+    link::LinkState shownLinkState() const { return m_shownState; }
+    // Lines shown in the tooltip under the link's own; empty for none.
+    void setNote(const QString &note);
+    QString note() const { return m_note; }
 
     static constexpr int kLinkStateMs = 250;
+
+signals:
+    // The indicator changed to this text ("未连接", "通讯正常", "通讯中断").
+    void linkStateShown(const QString &text);
 
 private:
     QComboBox *m_port;
@@ -55,8 +68,9 @@ private:
     QPushButton *m_close;
     QLabel *m_linkState;
     QTimer m_linkTimer;
-    bool m_linkOpen = false;
-    std::chrono::steady_clock::time_point m_openedAt{};
+    link::OpenMark m_openMark;
+    link::LinkState m_shownState = link::LinkState::Closed;
+    QString m_note;
 };
 
 } // namespace station

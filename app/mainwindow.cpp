@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/connectionpanel.h"
+#include "app/cursorreadout.h"
 #include "app/functionpanel.h"
 #include "app/navigationview.h"
 #include "app/status/statuspanel.h"
@@ -12,6 +13,7 @@
 #include "program/ui/programeditor.h"
 #include "record/sampledb.h"
 
+#include "link/linkstate.h"
 #include "link/linkthread.h"
 #include "link/modbusrtu.h"
 #include "link/poller.h"
@@ -28,6 +30,7 @@
 #include <QDateTime>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -65,6 +68,9 @@ MainWindow::MainWindow(QWidget *parent)
     buildControls();
     keepWheelOffUnfocusedCombos(this);
 
+    m_panelTimer.setObjectName(QStringLiteral("PanelTimer"));
+    m_panelTimer.setInterval(kPanelTimerMs);
+    connect(&m_panelTimer, &QTimer::timeout, this, &MainWindow::onPanelTimer);
     m_timer1.setObjectName(QStringLiteral("Timer1"));
     m_timer2.setObjectName(QStringLiteral("Timer2"));
     m_timer3.setObjectName(QStringLiteral("Timer3"));
@@ -96,6 +102,7 @@ void MainWindow::buildControls()
     m_connection = new ConnectionPanel(content);
     m_stepLabel = new QLabel(content);
     setName(m_stepLabel, QStringLiteral("Label12"));
+    m_readout = new CursorReadout(content);
 
     m_config = command(QStringLiteral("CONFIG"), QStringLiteral("Command21"), content);
     m_curve = command(QStringLiteral("曲线设置"), QStringLiteral("Command11"), content);
@@ -109,6 +116,8 @@ void MainWindow::buildControls()
     // parameter groups at the foot.
     auto *clockRow = new QHBoxLayout;
     clockRow->addWidget(m_stepLabel);
+    clockRow->addSpacing(12);
+    clockRow->addWidget(m_readout);
     clockRow->addStretch(1);
     clockRow->addWidget(m_status->clockWidget());
 
@@ -164,10 +173,19 @@ void MainWindow::buildControls()
     connect(m_curve, &QPushButton::clicked, this, [this] { program::openProgramEditor(this); });
     connectWritePanels();
     connectNavigation();
-    connect(m_chart, &chart::TrendChart::windowDateTimeChanged, this, [this](const QString &date, const QString &time) {
-        m_status->dateLabel()->setText(date);
-        m_status->timeLabel()->setText(time);
+    // The window's title names the link state too, so the task bar shows it.
+    connect(m_connection, &ConnectionPanel::linkStateShown, this, &MainWindow::showLinkStateInTitle);
+    showLinkStateInTitle(m_connection->linkStateLabel()->text());
+    // A live sample is a measurement only while the controller answers.
+    m_chart->chart().setLiveness([this] {
+        return m_connection->shownLinkState() == link::LinkState::Answering ? chart::Liveness::Live
+                                                                          : chart::Liveness::NotLive;
     });
+}
+
+void MainWindow::showLinkStateInTitle(const QString &state)
+{
+    setWindowTitle(state.isEmpty() ? kCaption : state + QStringLiteral(" - ") + kCaption);
 }
 
 void MainWindow::connectWritePanels()
@@ -190,7 +208,7 @@ void MainWindow::connectWritePanels()
 
 void MainWindow::connectNavigation()
 {
-    m_navView = std::make_unique<NavigationView>(*m_function, *m_status, *m_chart, m_timer1, *m_stepLabel);
+    m_navView = std::make_unique<NavigationView>(*m_function, *m_readout, *m_chart, m_timer1, *m_stepLabel);
     m_navigation = std::make_unique<chart::Navigation>(m_chart->chart(), *m_navView);
     chart::Navigation *nav = m_navigation.get();
     connect(m_function->zoomOut(), &QPushButton::clicked, this, [nav] { nav->zoomOut(); });
@@ -214,9 +232,21 @@ void MainWindow::connectNavigation()
         shortcut->setContext(Qt::WindowShortcut);
         connect(shortcut, &QShortcut::activated, this, [nav, key = key] { nav->key(key); });
     }
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, this, &MainWindow::onEscape);
+    // Esc is no shortcut but a key the window takes when no control wanted it
+    // (see keyPressEvent): a shortcut is matched after an open drop-down list
+    // has already closed itself on that same Esc, and would end the program.
+}
+
+void MainWindow::keyPressEvent(QKeyEvent *event)
+{
+    // An Esc that reaches the window was left by the control that has the
+    // focus; one that closed a drop-down list stayed with the list.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        onEscape();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MainWindow::onEscape()
@@ -269,6 +299,9 @@ void MainWindow::load()
     chart.loadAndRepaint();           // history window and first repaint
 
     onTimer3();
+    onPanelTimer();
+    showSampleStep();
+    m_panelTimer.start();
     m_timer1.start();
     m_timer2.start();
     m_timer3.start();
@@ -317,6 +350,7 @@ void MainWindow::closeLink()
 
 void MainWindow::exitProgram()
 {
+    m_panelTimer.stop();
     m_timer1.stop();
     m_timer2.stop();
     m_timer3.stop();
@@ -342,14 +376,22 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void MainWindow::onPanelTimer()
+{
+    m_status->showLiveColours();
+    m_status->refresh(registerImage());
+}
+
 void MainWindow::onTimer1()
 {
-    if (!rulerMode())
-        m_status->showLiveColours();
     m_chart->leftScaleRefresh();
     if (sampleFlags().newSample)
         m_chart->liveAppend();
-    m_status->refresh(registerImage());
+    showSampleStep();
+}
+
+void MainWindow::showSampleStep()
+{
     m_stepLabel->setText(QString::number(double(m_chart->sampleStep())));
 }
 
@@ -360,8 +402,6 @@ void MainWindow::onTimer2()
 
 void MainWindow::onTimer3()
 {
-    if (rulerMode())
-        return;
     m_status->showClock(QDateTime::currentDateTime());
 }
 

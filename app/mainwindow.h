@@ -3,11 +3,17 @@
 // the program editor hide it while they are open.
 //
 // Timers, all on the GUI thread:
-//   Timer1 200 ms  label colours, left scale, live append on a new sample,
-//                  status panel refresh, sample step (the live timer: stopped in
-//                  history view and ruler mode)
-//   Timer2 1 s     chart repaint
-//   Timer3 1 s     clock labels, unless ruler mode is on
+//   PanelTimer 200 ms  label colours and status panel refresh, in every chart
+//                      mode: what the controller does now is always in sight
+//   Timer1 200 ms      left scale, live append on a new sample, sample step
+//                      (the live timer: stopped in history view and ruler mode)
+//   Timer2 1 s         chart repaint
+//   Timer3 1 s         clock labels, in every chart mode
+// In ruler mode the cursor's sample is shown in its own readout above the
+// chart, never in the panel's labels or the clock.
+//
+// The title starts with the link state ("通讯中断 - 双回路控制器..."), so the
+// task bar shows it as well as the indicator beside "打开".
 #pragma once
 
 #include <QTimer>
@@ -29,6 +35,7 @@ namespace status {
 class StatusPanel;
 }
 class ConnectionPanel;
+class CursorReadout;
 class FunctionPanel;
 class NavigationView;
 class Poller;
@@ -36,6 +43,7 @@ class Poller;
 class MainWindow : public QWidget {
     Q_OBJECT
 public:
+    static constexpr int kPanelTimerMs = 200;
     static constexpr int kTimer1Ms = 200;
     static constexpr int kTimer2Ms = 1000;
     static constexpr int kTimer3Ms = 1000;
@@ -58,6 +66,7 @@ public:
     bool unloadGuard() const { return m_unloadGuard; }
     bool isLoaded() const { return m_loaded; }
 
+    QTimer &panelTimer() { return m_panelTimer; }
     QTimer &timer1() { return m_timer1; }
     QTimer &timer2() { return m_timer2; }
     QTimer &timer3() { return m_timer3; }
@@ -66,6 +75,7 @@ public:
     FunctionPanel *functionPanel() const { return m_function; }
     status::StatusPanel *statusPanel() const { return m_status; }
     chart::TrendChart *trendChart() const { return m_chart; }
+    CursorReadout *cursorReadout() const { return m_readout; }
     chart::Navigation &navigation() { return *m_navigation; }
     bool rulerMode() const;
 
@@ -76,6 +86,7 @@ signals:
 protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildControls();
@@ -83,7 +94,10 @@ private:
     void connectNavigation();
     void onEscape();
     void load();
+    void onPanelTimer();
     void onTimer1();
+    void showSampleStep();
+    void showLinkStateInTitle(const QString &state);
     void onTimer2();
     void onTimer3();
 
@@ -96,8 +110,10 @@ private:
     QPushButton *m_calibrate = nullptr;   // Command23 "参数校准" (hidden)
     QPushButton *m_exit = nullptr;        // Command1 "退出"
     QLabel *m_stepLabel = nullptr;        // the chart's sample step
+    CursorReadout *m_readout = nullptr;   // the ruler cursor's sample
     Poller *m_poller = nullptr;
 
+    QTimer m_panelTimer;
     QTimer m_timer1;
     QTimer m_timer2;
     QTimer m_timer3;

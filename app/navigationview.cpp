@@ -1,13 +1,10 @@
 #include "app/navigationview.h"
 
+#include "app/cursorreadout.h"
 #include "app/functionpanel.h"
-#include "app/status/panelwidgets.h"
-#include "app/status/statuspanel.h"
-#include "app/status/statustables.h"
 
 #include "chart/draw/picturebox.h"
 #include "chart/trendchart.h"
-#include "common/colors.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -92,25 +89,12 @@ void NavigationView::showCursorLine(const QLineF &line, const draw::Pen &pen)
 
 void NavigationView::showCursorSample(const QString &date, const QString &time, const std::array<QString, 8> &values)
 {
-    m_status.dateLabel()->setText(date);
-    m_status.timeLabel()->setText(time);
-    status::setBackground(m_status.dateLabel(), colors::kCursorYellow);
-    status::setBackground(m_status.timeLabel(), colors::kCursorYellow);
-    for (int j = 0; j < int(values.size()); ++j)
-        if (QLabel *label = m_status.processLabel(j)) {
-            label->setText(values[std::size_t(j)]);
-            status::setBackground(label, colors::kCursorYellow);
-        }
+    m_readout.showSample(date, time, values);
 }
 
 void NavigationView::hideCursorSample()
 {
-    // All eight value labels: the cursor coloured every one of them, and the
-    // live timer gives back only the first three.
-    m_status.showLiveColours();
-    for (int j = 0; j < status::kProcessLabelCount; ++j)
-        if (QLabel *label = m_status.processLabel(j))
-            status::setBackground(label, colors::kPink);
+    m_readout.clear();
 }
 
 void NavigationView::showSampleStep(float step)

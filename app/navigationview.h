@@ -1,7 +1,7 @@
 // The main window's side of the chart navigation: the function buttons, the
-// slider hc, the cursor line Line1, the live timer, the labels that show the
-// cursor's sample (Label2 9 and 10, D_3W 0..7), the sample-step label Label12
-// and the chart's left scale.
+// slider hc, the cursor line Line1, the live timer, the readout of the cursor's
+// sample above the chart, the sample-step label Label12 and the chart's left
+// scale.
 #pragma once
 
 #include "chart/navigation.h"
@@ -11,19 +11,17 @@ class QTimer;
 
 namespace station {
 
+class CursorReadout;
 class FunctionPanel;
 namespace chart {
 class TrendChart;
 }
-namespace status {
-class StatusPanel;
-}
 
 class NavigationView final : public chart::NavigationView {
 public:
-    NavigationView(FunctionPanel &function, status::StatusPanel &status, chart::TrendChart &chart, QTimer &liveTimer,
+    NavigationView(FunctionPanel &function, CursorReadout &readout, chart::TrendChart &chart, QTimer &liveTimer,
                    QLabel &stepLabel)
-        : m_function(function), m_status(status), m_chart(chart), m_liveTimer(liveTimer), m_stepLabel(stepLabel)
+        : m_function(function), m_readout(readout), m_chart(chart), m_liveTimer(liveTimer), m_stepLabel(stepLabel)
     {
     }
 
@@ -48,7 +46,7 @@ public:
 
 private:
     FunctionPanel &m_function;
-    status::StatusPanel &m_status;
+    CursorReadout &m_readout;
     chart::TrendChart &m_chart;
     QTimer &m_liveTimer;
     QLabel &m_stepLabel;

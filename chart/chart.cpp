@@ -171,6 +171,9 @@ bool Chart::liveAppend(const std::array<float, kRecordedColumns> &sample, Sample
             slot.values[j] = sample[j];
         slot.date = dayNumber(now.date());
         slot.time = dayFraction(now.time());
+        slot.filled = true;
+        slot.live = m_liveness ? m_liveness() : Liveness::Unknown;
+        markGap(m_buffer, s);
     }
     flags.newSample = false;
     repaint();

@@ -50,6 +50,11 @@ public:
     void setDatabase(DatabaseSource source) { m_database = std::move(source); }
     // The same with an already opened connection, by its name.
     void setConnectionName(const QString &name);
+    // Whether the live sample appended now was measured (the main window asks
+    // its link state: answering is live, closed or silent is not). Without a
+    // source appended samples are of unknown state and draw as live ones.
+    using LivenessSource = std::function<Liveness()>;
+    void setLiveness(LivenessSource source) { m_liveness = std::move(source); }
 
     // The chart's share of the main window load, in three steps that the load
     // runs in this order (windowLoad() runs all three):
@@ -78,9 +83,11 @@ public:
 
     // On a tick that finds the new-sample flag raised: mark end and curve end
     // +1; in the live window (length 241), at or past the right edge (mark end
-    // 241 + 20 x zoom) the newest window is reloaded and the ends go back to 241; the sample goes into slot curve end,
-    // dated by the clock; the flag is cleared and the chart repainted. Does
-    // nothing while the flag is down. Returns whether a sample was appended.
+    // 241 + 20 x zoom) the newest window is reloaded and the ends go back to
+    // 241; the sample goes into slot curve end, dated by the clock, with the
+    // liveness of the source and its gap mark; the flag is cleared and the
+    // chart repainted. Does nothing while the flag is down. Returns whether a
+    // sample was appended.
     bool liveAppend(const std::array<float, kRecordedColumns> &sample, SampleFlags &flags);
     // Whether the next append reaches the right edge and reloads.
     bool appendReloads() const;
@@ -104,6 +111,7 @@ private:
     ViewState m_view;
     draw::Canvas *m_canvas = nullptr;
     DatabaseSource m_database;
+    LivenessSource m_liveness;
 };
 
 } // namespace station::chart

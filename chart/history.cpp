@@ -9,6 +9,7 @@
 #include <QSqlRecord>
 #include <QVariant>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -18,6 +19,8 @@ namespace {
 
 constexpr int kClearedValueColumns = 9; // 0..8; column 9 survives a load
 constexpr int kClearedSlots = 322;      // 0..321; slot 322 survives a load
+// w_live, the recorder's trailing column after the thirteen of pv_data.
+constexpr int kLiveColumn = sampledb::col::kRowColumns;
 
 // Reads stop at a column the result does not have, as a read past the record's
 // fields fails.
@@ -43,6 +46,14 @@ std::optional<float> floatAt(const QSqlQuery &query, int columns, int column)
     return float(*d);
 }
 
+Liveness livenessAt(const QSqlQuery &query, int columns)
+{
+    const auto v = numberAt(query, columns, kLiveColumn);
+    if (!v)
+        return Liveness::Unknown; // an older file, or a row stored before the column
+    return *v != 0 ? Liveness::Live : Liveness::NotLive;
+}
+
 void readRow(const QSqlQuery &query, int columns, Slot &slot)
 {
     if (const auto d = numberAt(query, columns, sampledb::col::kDate))
@@ -52,6 +63,8 @@ void readRow(const QSqlQuery &query, int columns, Slot &slot)
     for (int j = 0; j < kRecordedColumns; ++j)
         if (const auto v = floatAt(query, columns, sampledb::col::kFirstValue + j))
             slot.values[j] = *v;
+    slot.filled = true;
+    slot.live = livenessAt(query, columns);
 }
 
 } // namespace
@@ -66,9 +79,31 @@ QString windowQueryText(std::int32_t endId, std::int32_t length)
     const std::int32_t start = windowStart(endId, length);
     if (endId >= length)
         return QStringLiteral("select * from  pv_data where w_id  between ") + QString::number(start + 1)
-            + QStringLiteral(" and ") + QString::number(endId) + QStringLiteral(" order by w_date,w_time");
-    return QStringLiteral("select * from  pv_data where w_id not between ") + QString::number(endId + 1)
-        + QStringLiteral(" and ") + QString::number(start) + QStringLiteral(" order by w_date,w_time ");
+            + QStringLiteral(" and ") + QString::number(endId) + QStringLiteral(" order by w_id");
+    // Two ranges of the primary key, not "not between", which scans the table.
+    return QStringLiteral("select * from  pv_data where w_id > ") + QString::number(start)
+        + QStringLiteral(" or w_id <= ") + QString::number(endId) + QStringLiteral(" order by w_id <= ")
+        + QString::number(endId) + QStringLiteral(", w_id");
+}
+
+int slotOfId(std::int32_t id, std::int32_t endId, std::int32_t length)
+{
+    if (id < 1 || id > kRingSize)
+        return 0; // no id of the ring (the second query form also matches 0)
+    const std::int64_t offset = std::int64_t(id) - windowStart(endId, length) - 1;
+    const std::int64_t place = ((offset % kRingSize) + kRingSize) % kRingSize;
+    return place < length ? int(place) + 1 : 0;
+}
+
+void markGap(Buffer &buffer, int s)
+{
+    if (s < 1 || s > kLastSlot)
+        return;
+    const Slot &slot = buffer[s];
+    const Slot &before = buffer[s - 1];
+    const bool gap = drawable(slot)
+        && (!drawable(before) || std::fabs(slot.time - before.time) > kGapThreshold);
+    buffer[s].gapMark = gap ? std::int16_t(s) : std::int16_t(0);
 }
 
 ControlRow readControl(const QSqlDatabase &db)
@@ -115,6 +150,8 @@ void clearForLoad(Buffer &buffer)
         slot.time = 0;
         for (int j = 0; j < kClearedValueColumns; ++j)
             slot.values[j] = 0;
+        slot.filled = false;
+        slot.live = Liveness::Unknown;
     }
     for (int s = 0; s < kClearedSlots; ++s)
         buffer[s].gapMark = 0;
@@ -143,22 +180,21 @@ int loadWindow(const QSqlDatabase &db, Buffer &buffer, std::int32_t endId, std::
         }
     }
 
+    // Each row goes to the slot of its id, whatever order the rows come in.
+    const int filledUpTo = std::min<std::int32_t>(length, kLastSlot);
     int rows = 0;
-    for (std::int32_t i = 1; i <= length; ++i) {
-        if (i > kLastSlot)
-            break; // a window longer than the buffer: every later step fails
-        if (onRow) {
-            readRow(*query, columns, buffer[i]);
+    while (onRow) {
+        const auto number = numberAt(*query, columns, sampledb::col::kId);
+        const auto id = number ? toInt32(*number) : std::nullopt;
+        const int s = id ? slotOfId(*id, endId, length) : 0;
+        if (s >= 1 && s <= filledUpTo) {
+            readRow(*query, columns, buffer[s]);
             ++rows;
         }
-        // The gap test runs whether or not the slot got a row, so the first
-        // slot after the last row is marked unless the last row lies within
-        // five minutes after midnight.
-        if (std::fabs(buffer[i].time - buffer[i - 1].time) > kGapThreshold)
-            buffer[i].gapMark = std::int16_t(i);
-        if (onRow)
-            onRow = query->next();
+        onRow = query->next();
     }
+    for (int i = 1; i <= filledUpTo; ++i)
+        markGap(buffer, i);
     qCDebug(lcChart) << "window load" << text << "rows" << rows;
     return rows;
 }

@@ -38,12 +38,23 @@ TimeLabels timeLabels(const Buffer &buffer, const ViewState &view)
         const int s = labelSlot(view, k);
         if (!validSlot(s))
             continue;
+        if (!buffer[s].filled) { // no sample there: no time to name
+            labels.time[k] = QString();
+            labels.date[k] = QString();
+            continue;
+        }
         labels.time[k] = timeText(buffer[s].time);
         labels.date[k] = shortDateText(buffer[s].date);
     }
     if (view.windowLength < kHistoryLengthThreshold) {
+        const Slot &newest = buffer[kNewestLoadedSlot];
         for (int m = 1; m <= 2; ++m) {
-            const DateTime t = extrapolatedLabel(buffer[kNewestLoadedSlot], view.zoomLevel, m);
+            if (!newest.filled) {
+                labels.time[6 + m] = QString();
+                labels.date[6 + m] = QString();
+                continue;
+            }
+            const DateTime t = extrapolatedLabel(newest, view.zoomLevel, m);
             labels.time[6 + m] = timeText(t.time);
             labels.date[6 + m] = shortDateText(t.date);
         }
@@ -66,7 +77,7 @@ std::array<QString, kScaleLabelCount> leftScaleTexts(const YRange &range)
 std::optional<DateTimeTexts> windowStartTexts(const Buffer &buffer, const ViewState &view)
 {
     const int s = int(view.firstSlot) + 1;
-    if (!validSlot(s))
+    if (!validSlot(s) || !buffer[s].filled)
         return std::nullopt;
     return DateTimeTexts{shortDateText(buffer[s].date), timeText(buffer[s].time)};
 }

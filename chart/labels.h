@@ -40,7 +40,8 @@ struct DateTime {
 DateTime extrapolatedLabel(const Slot &newest, std::int16_t zoomLevel, int m);
 
 // All nine labels; labels 7 and 8 are extrapolated while the window length is
-// below 320 (live view).
+// below 320 (live view). A label whose slot holds no sample is blank, as are
+// the extrapolated ones when slot 241 holds none: no time is invented.
 TimeLabels timeLabels(const Buffer &buffer, const ViewState &view);
 
 // Label5(i) = [i x (span / 6)] + minimum, the quotient rounded to float and the
@@ -55,8 +56,8 @@ inline const std::array<QString, kScaleLabelCount> kPercentLabels{
 inline const QString kLeftRangeCaption = QStringLiteral("量 程");  // Label15
 inline const QString kRightRangeCaption = QStringLiteral("量程");  // Label11
 
-// Date and time texts of slot first slot + 1 (what a load shows at the top
-// right); nullopt when that slot is outside the buffer.
+// Date and time texts of slot first slot + 1 (the first visible sample of a
+// loaded window); nullopt when that slot is outside the buffer or empty.
 struct DateTimeTexts {
     QString date;
     QString time;

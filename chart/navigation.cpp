@@ -115,6 +115,11 @@ void Navigation::zoomOut()
 void Navigation::pageBack()
 {
     ViewState &v = m_chart.view();
+    // Measured from the newest id as it is now: the recorder goes on while the
+    // operator pages, and in a full ring every row it adds overwrites the
+    // oldest, so a newest id read minutes ago would put the "oldest" page over
+    // the newest rows. A failed read keeps the last one.
+    m_chart.readNewestId();
     v.pagesBack = std::int16_t(v.pagesBack + 1);
     v.windowLength = kHistoryWindow;
     if (v.pagesBack >= 1) {
@@ -223,11 +228,17 @@ void Navigation::cursorMoved(int x)
     const long long slot = (long long)(roundHalfEven(double(x) / double(v.sampleStep))) + v.firstSlot;
     if (slot < 0 || slot >= (long long)m_chart.buffer().size())
         return;
+    // A slot without a sample shows nothing; one that is not live shows when it
+    // was stored but not its stale values.
     const Slot &s = m_chart.buffer()[std::size_t(slot)];
     std::array<QString, 8> values;
-    for (std::size_t j = 0; j < values.size(); ++j)
-        values[j] = shortestFloatText(s.values[j]);
-    m_view.showCursorSample(shortDateText(s.date), timeText(s.time), values);
+    if (drawable(s))
+        for (std::size_t j = 0; j < values.size(); ++j)
+            values[j] = shortestFloatText(s.values[j]);
+    if (!s.filled)
+        m_view.showCursorSample(QString(), QString(), values);
+    else
+        m_view.showCursorSample(shortDateText(s.date), timeText(s.time), values);
 }
 
 void Navigation::changeYRange(const QString &maximumText, const QString &minimumText)

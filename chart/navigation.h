@@ -18,6 +18,10 @@
 //                          P = 17 at 65480, P = 1086 at 1340 (ids 1020..1340,
 //                          the oldest window); P = 1087 refused
 //
+// Every step back first reads the newest id afresh (a full ring overwrites its
+// oldest rows while the operator pages); steps forward measure from the id read
+// last.
+//
 // On a refusal the window stays, pages back keeps its new value and the
 // at-oldest flag is set, so the next step forward shows the same window again.
 // Every return to the live view clears the flag and enables the step back, as
@@ -55,10 +59,11 @@ public:
     virtual void focusRulerButton() = 0;
     virtual void setRulerCaption(const QString &caption) = 0; // Command5
     virtual void showCursorLine(const QLineF &line, const draw::Pen &pen) = 0; // Line1
-    // The cursor's sample: Label2 9 and 10, D_3W 0..7 (yellow backgrounds).
+    // The cursor's sample: its date, time and value columns 0..7 (empty texts
+    // where the slot holds no sample or no live values).
     virtual void showCursorSample(const QString &date, const QString &time,
                                   const std::array<QString, 8> &values) = 0;
-    // Back to the live view's backgrounds of the labels the cursor coloured.
+    // Ruler mode ended: the cursor's sample is shown no more.
     virtual void hideCursorSample() = 0;
     virtual void showSampleStep(float step) = 0;     // Label12
     virtual void refreshLeftScale() = 0;             // Label5 0..6 from the Y range

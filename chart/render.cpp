@@ -99,7 +99,9 @@ void drawCurves(Canvas &canvas, const Buffer &buffer, const ViewState &view, YRa
         const int b = view.firstSlot + k;
         if (a > kLastSlot)
             break;
-        const bool drawable = validSlot(a) && validSlot(b);
+        // No pen runs to or from a slot without a sample, nor through a
+        // sample that is not live: the line breaks there as at a gap.
+        const bool joined = validSlot(a) && validSlot(b) && drawable(buffer[a]) && drawable(buffer[b]);
         const double x1 = roundHalfEven(double(float(k - 1) * view.sampleStep));
         const double x2 = roundHalfEven(double(float(k) * view.sampleStep));
         canvas.setPenWidth(2);
@@ -107,7 +109,7 @@ void drawCurves(Canvas &canvas, const Buffer &buffer, const ViewState &view, YRa
             if (pen.column == 2)
                 canvas.setPenWidth(1);
             canvas.setPenColor(pen.color);
-            if (!drawable)
+            if (!joined)
                 continue;
             const float v1 = buffer[a].values[pen.column];
             const float v2 = buffer[b].values[pen.column];

@@ -67,7 +67,9 @@ float processScale(YRange &range);
 
 // Pens: segment k = 1 .. 60 x zoom + (curve end - 241) joins slot first + k - 1
 // at x = [(k - 1) step] to slot first + k at x = [k step], six pens per k in
-// the order of kPens. Updates range.offset.
+// the order of kPens, when both slots hold a drawable sample (buffer.h): no
+// line is drawn to an empty slot or through a sample that is not live.
+// Updates range.offset.
 void drawCurves(draw::Canvas &canvas, const Buffer &buffer, const ViewState &view, YRange &range);
 
 // y of a process value: (H + offset) - [scale x v], the product in float.

@@ -9,8 +9,9 @@
 //   timer 1 (200 ms) leftScaleRefresh(), then liveAppend(), then sampleStep()
 //   timer 2 (1 s)    repaintChart()
 // Navigation works on chart() (view state and sequence steps) and on plot()
-// (the cursor line). The top-right date and time labels belong to the main
-// window: it connects to windowDateTimeChanged().
+// (the cursor line). windowDateTimeChanged() names the first visible sample
+// after each load; the main window's top-right date and time labels are its
+// clock and do not show it.
 #pragma once
 
 #include "chart/chart.h"

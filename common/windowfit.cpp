@@ -1,5 +1,6 @@
 #include "common/windowfit.h"
 
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
@@ -80,6 +81,61 @@ QFont scaled(QFont font, double factor)
     return font;
 }
 
+// Every font of root and its children, each read before any is set: a
+// parent's new font would otherwise reach a child that inherits it and be
+// scaled twice.
+void scaleFonts(QWidget *root, const QList<QWidget *> &children, double factor)
+{
+    std::vector<std::pair<QWidget *, QFont>> fonts;
+    fonts.emplace_back(root, scaled(root->font(), factor));
+    for (QWidget *w : children)
+        fonts.emplace_back(w, scaled(w->font(), factor));
+    for (auto &[w, font] : fonts)
+        w->setFont(font);
+}
+
+bool isFixed(const QWidget *w)
+{
+    return w->minimumSize() == w->maximumSize();
+}
+
+// A child placed by hand: its edges scaled, and its size when it is fixed.
+void scalePlacedByHand(QWidget *w, double factor)
+{
+    const QRect g = scaled(w->geometry(), factor);
+    if (isFixed(w))
+        w->setFixedSize(g.size());
+    w->setGeometry(g);
+}
+
+// A minimum or maximum set by hand, scaled; the defaults (0 and the largest
+// size) stay.
+int scaledMinimum(int pixels, double factor)
+{
+    return pixels > 0 ? scaled(pixels, factor) : pixels;
+}
+
+int scaledMaximum(int pixels, double factor)
+{
+    return pixels < QWIDGETSIZE_MAX ? scaled(pixels, factor) : pixels;
+}
+
+void scaleLayout(QLayout *layout, double factor)
+{
+    const QMargins m = layout->contentsMargins();
+    layout->setContentsMargins(scaled(m.left(), factor), scaled(m.top(), factor), scaled(m.right(), factor),
+                               scaled(m.bottom(), factor));
+    if (auto *grid = qobject_cast<QGridLayout *>(layout)) {
+        if (grid->horizontalSpacing() >= 0)
+            grid->setHorizontalSpacing(scaled(grid->horizontalSpacing(), factor));
+        if (grid->verticalSpacing() >= 0)
+            grid->setVerticalSpacing(scaled(grid->verticalSpacing(), factor));
+    } else if (layout->spacing() >= 0) {
+        layout->setSpacing(scaled(layout->spacing(), factor));
+    }
+    layout->invalidate();
+}
+
 } // namespace
 
 LayoutFit fitLayoutWindow(QSize content, const QRect &available)
@@ -111,9 +167,47 @@ QSize contentSizeHint(const QWidget *window)
     return hint.expandedTo(window->minimumSizeHint());
 }
 
+void scaleLayoutTree(QWidget *root, double factor)
+{
+    if (factor == 1.0)
+        return;
+    const QList<QWidget *> children = root->findChildren<QWidget *>();
+    scaleFonts(root, children, factor);
+    for (QWidget *w : children) {
+        if (w->isWindow())
+            continue;
+        if (!placedByLayout(w)) {
+            scalePlacedByHand(w, factor);
+        } else if (isFixed(w)) {
+            w->setFixedSize(scaled(QRect(QPoint(0, 0), w->size()), factor).size());
+        } else {
+            w->setMinimumSize(scaledMinimum(w->minimumWidth(), factor), scaledMinimum(w->minimumHeight(), factor));
+            w->setMaximumSize(scaledMaximum(w->maximumWidth(), factor), scaledMaximum(w->maximumHeight(), factor));
+        }
+    }
+    for (QLayout *layout : root->findChildren<QLayout *>())
+        scaleLayout(layout, factor);
+    root->updateGeometry();
+}
+
+double scaleLayoutToFit(QWidget *window, const QRect &available)
+{
+    constexpr int kSteps = 3;
+    double total = 1.0;
+    for (int step = 0; step < kSteps; ++step) {
+        const double f = std::max(kMinScale / total, fitScale(contentSizeHint(window), available));
+        if (f >= 1.0)
+            break;
+        scaleLayoutTree(window, f);
+        total *= f;
+    }
+    return total;
+}
+
 void showFitted(QWidget *window, QScreen *screen)
 {
     const QRect available = screenOf(window, screen)->availableGeometry();
+    scaleLayoutToFit(window, available);
     const LayoutFit fit = fitLayoutWindow(contentSizeHint(window), available);
     window->resize(fit.size);
     centre(window, available);
@@ -127,24 +221,12 @@ void scaleWidgetTree(QWidget *root, double factor)
 {
     if (factor == 1.0)
         return;
-    // Every font is read before any is set: a parent's new font would otherwise
-    // reach a child that inherits it and be scaled twice.
     const QList<QWidget *> children = root->findChildren<QWidget *>();
-    std::vector<std::pair<QWidget *, QFont>> fonts;
-    fonts.emplace_back(root, scaled(root->font(), factor));
-    for (QWidget *w : children)
-        fonts.emplace_back(w, scaled(w->font(), factor));
-    for (auto &[w, font] : fonts)
-        w->setFont(font);
+    scaleFonts(root, children, factor);
 
-    for (QWidget *w : children) {
-        if (w->isWindow() || placedByLayout(w))
-            continue;
-        const QRect g = scaled(w->geometry(), factor);
-        if (w->minimumSize() == w->maximumSize())
-            w->setFixedSize(g.size());
-        w->setGeometry(g);
-    }
+    for (QWidget *w : children)
+        if (!w->isWindow() && !placedByLayout(w))
+            scalePlacedByHand(w, factor);
     root->setFixedSize(scaled(QRect(QPoint(0, 0), root->size()), factor).size());
 }
 

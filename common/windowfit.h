@@ -1,8 +1,16 @@
 // The first show of a window on the screen it opens on.
 //
 // Layout windows (the main window, the configuration window) open at the size
-// their content asks for, clamped to the screen's available area; a window
-// whose content does not fit opens maximized and keeps its scroll area.
+// their content asks for when it fits the screen's available area. A window
+// whose content does not fit is scaled as a whole first, as the program editor
+// is: fonts, the sizes set by hand and the widgets placed by hand shrink by one
+// factor, so the layout keeps its proportions and every control stays where
+// the operator expects it. The main window's content (about 1500 x 925 px)
+// needs (768 - 34) / 925 = 0.79 on a 1366 x 768 screen and (800 - 34) / 925 =
+// 0.83 on 1280 x 800; its 9 pt text becomes 7.1 and 7.5 pt. Frames, arrows and
+// the style's own margins do not shrink with it, so the factor is applied in up
+// to three steps until the content fits. Only a content that does not fit even
+// at kMinScale opens maximized, with its scroll area.
 //
 // Windows laid out in twips at 96 dpi (the program editor, 1302 x 781 px) are
 // scaled as a whole when the screen is too small for them: every child keeps
@@ -44,8 +52,18 @@ double fitScale(QSize client, const QRect &available);
 // scroll area inside it counted at the full size hint of the widget it scrolls.
 QSize contentSizeHint(const QWidget *window);
 
-// Shows a layout window at contentSizeHint() clamped to its screen, centred
-// there, or maximized when it does not fit.
+// Scales a window laid out with layouts as a whole by factor: every font, every
+// fixed size and every minimum or maximum size set by hand, the geometry of
+// every child placed by hand, and the margins and spacing of every layout.
+void scaleLayoutTree(QWidget *root, double factor);
+
+// Scales a layout window (scaleLayoutTree) until contentSizeHint() fits inside
+// available, not below kMinScale in all. Returns the factor applied in all.
+double scaleLayoutToFit(QWidget *window, const QRect &available);
+
+// Shows a layout window at contentSizeHint() on its screen, scaled to fit when
+// it does not (scaleLayoutToFit), centred there, or maximized when it does not
+// fit even so.
 void showFitted(QWidget *window, QScreen *screen = nullptr);
 
 // Multiplies the geometry of every child of root placed by hand (not by a

@@ -20,12 +20,26 @@ void WriteOnLeave::watch(QLineEdit *box)
 void WriteOnLeave::watch(QComboBox *combo)
 {
     watchControl(combo);
+    connect(combo, &QComboBox::activated, this, [this, combo] { picked(combo); });
+}
+
+void WriteOnLeave::picked(QComboBox *combo)
+{
+    // activated() also follows Return on a typed text that names an entry;
+    // the line edit is still marked modified then, while every choice from the
+    // list puts the entry's text into it afresh.
+    if (combo->isEditable() && combo->lineEdit() && combo->lineEdit()->isModified())
+        return;
+    if (!m_taken.contains(combo))
+        m_taken.insert(combo, heldBy(combo));
+    m_picked.insert(combo);
 }
 
 void WriteOnLeave::watchControl(QWidget *control)
 {
     connect(control, &QObject::destroyed, this, [this, control] {
         m_taken.remove(control);
+        m_picked.remove(control);
         m_watched.remove(control);
     });
     m_watched.insert(control);
@@ -57,7 +71,7 @@ bool WriteOnLeave::isEdited(QWidget *control) const
     if (it == m_taken.constEnd())
         return false;
     const Held now = heldBy(control);
-    return !(now == *it) && !isBlank(now.text);
+    return (m_picked.contains(control) || !(now == *it)) && !isBlank(now.text);
 }
 
 void WriteOnLeave::leave(QWidget *control)
@@ -66,10 +80,13 @@ void WriteOnLeave::leave(QWidget *control)
         return;
     if (!isEdited(control)) {
         m_taken.remove(control);
+        m_picked.remove(control);
         return;
     }
-    if (m_write(control))
+    if (m_write(control)) {
         m_taken.remove(control);
+        m_picked.remove(control);
+    }
 }
 
 bool WriteOnLeave::eventFilter(QObject *watched, QEvent *event)

@@ -4,12 +4,18 @@
 // A control counts as edited when, on leaving, its text (for a combo box, its
 // text or its selected entry) differs from what it held when it took the focus.
 // Keys that changed nothing (a letter the box refuses, Backspace in an empty
-// box, "1" then Backspace) are no edit. Leaving an edited control (its focus
-// goes elsewhere) calls the window's write function; leaving an untouched one
-// writes nothing, so tabbing through a window never overwrites the controller
-// with what the window was loaded with. A control whose text is empty or only
-// blanks (a segment box holding only its prompt characters) writes nothing
-// either: an operator who means 0 types 0.
+// box, "1" then Backspace) are no edit. An entry chosen from a combo box's list
+// is an edit even when it is the entry the box already showed, whether it was
+// chosen with the mouse or the keyboard, from the drop-down list or with the
+// arrow keys in the closed box: the lists open on their first entry, not on the
+// controller's value, so choosing that entry is the only way to write its code.
+// Text typed into an editable list follows the text rule (Return after typing
+// is typing, not a choice). Leaving an edited control (its focus goes
+// elsewhere) calls the window's write function; leaving an untouched one writes
+// nothing, so tabbing through a window never overwrites the controller with
+// what the window was loaded with. A control whose text is empty or only blanks
+// (a segment box holding only its prompt characters) writes nothing either: an
+// operator who means 0 types 0.
 //
 // A write that could not be made (a text that matches no entry, a number that
 // does not fit) keeps the control edited against what it held before, so the
@@ -60,10 +66,12 @@ private:
     };
     static Held heldBy(QWidget *control);
     void watchControl(QWidget *control);
+    void picked(QComboBox *combo);
 
     Write m_write;
     QSet<QObject *> m_watched;
     QHash<QWidget *, Held> m_taken;  // what a control held when it took the focus
+    QSet<QWidget *> m_picked;        // an entry was chosen from the list since then
 };
 
 } // namespace station

@@ -28,26 +28,29 @@
 // otherwise.
 //
 // Properties of every call:
-//  - it returns within a bound (a wait for a quiet line, one response
-//    time-out and one byte time-out, far below 3 s);
+//  - it returns within a bound (a wait for the horizon and a quiet line, one
+//    response time-out and one byte time-out, far below 3 s);
 // The calls go through the link thread (link/linkthread.h) like every call of
-// the station. The port's response time-out margin is 100 ms here, not 500
+// the station. The port's response time-out margin is 50 ms here, not 500
 // (setReplyMargin): this controller answers at once or never, and the shorter
-// wait keeps the target at tens of inputs a second.
+// waits (a base time-out of 76 ms, a horizon of 532 ms) keep the target at
+// tens of inputs a second.
 //  - its result is one of the documented codes;
 //  - a failed read leaves the buffer untouched; a good one fills exactly its
 //    slots, registers within the 16-bit signed range, point bytes 0..255;
 //  - when the arguments and the port allow an exchange, the request on the
 //    line is exactly the Modbus RTU frame of the call; otherwise nothing is sent;
-//  - after a failed exchange the next request goes out only once the line has
-//    been quiet for a response time-out, so a late reply cannot be taken for
-//    its answer;
+//  - after an exchange the controller did not answer at all, the next request
+//    goes out only once the horizon (7 base time-outs after the request that
+//    failed, link/lineguard.h) has passed, "关闭" and "打开" in between or not,
+//    so a late reply cannot be taken for its answer;
 //  - when the reply was written in time (station 1..247): a read succeeds
 //    exactly when the reply starts with the well-formed answer, and then
 //    returns its values; a write succeeds on the echo of its request, and
 //    fails on a reply with a wrong CRC, an exception or no answer at all.
 #include "fuzz/fuzzcheck.h"
 #include "link/libmodbusbackend.h"
+#include "link/lineguard.h"
 #include "link/modbusrtu.h"
 #include "link/portpath.h"
 
@@ -84,9 +87,9 @@ constexpr std::int32_t kParityCode = 0; // none
 constexpr int kExchanges = 4;
 constexpr std::size_t kRequestBytes = 8; // every request here: 6 bytes + CRC
 constexpr auto kCallBound = 3s;
-constexpr auto kFuzzReplyMargin = 100ms;
+constexpr auto kFuzzReplyMargin = 50ms;
 // A reply written later than this after the request may have missed the
-// response time-out (126 ms at 19200 baud) on a loaded machine, and a split
+// response time-out (76 ms at 19200 baud) on a loaded machine, and a split
 // reply whose second part came later than kInTimeGap after the first may have
 // missed the byte time-out (20 ms); such an exchange is held to the weak
 // properties only.
@@ -203,16 +206,16 @@ struct PortModel {
     enum State { Open, Unusable, Closed } state = Open; // Unusable: opened with a bad code
     std::int32_t baudCode = kBaudCode;
     std::int32_t parityCode = kParityCode;
-    // After a failed exchange the link waits until the line has been quiet
-    // for one response time-out before its next request ("out of step",
-    // link/libmodbusbackend.h). Bytes of a failed exchange's reply that the
-    // link did not read wait on the line; reading them starts the quiet anew.
-    // Whether a failure sure to put it out of step came last: a time-out, the
-    // controller having answered nothing to a request to one station. Other
-    // failures may or may not (an exception reply does not).
+    // After a failed exchange the link waits before its next request ("out
+    // of step", link/lineguard.h): after a time-out until the horizon of the
+    // request that failed has passed, after a reply that did not fit until the
+    // line has been quiet. Whether a failure sure to put it out of step came
+    // last: a time-out, the controller having answered nothing to a request
+    // to one station. Other failures may or may not (an exception reply does
+    // not). The port's line keeps this through a close and an open.
     bool mayBeOutOfStep = false;
     bool surelyOutOfStep = false;
-    Clock::time_point lastNoise{};
+    Clock::time_point horizonEnd{}; // no request before it after a time-out
 } g_model;
 
 struct Exchange {
@@ -313,8 +316,8 @@ void run(const Exchange &e)
                                                  : true;
     const bool exchanges = (isRead || e.op == Op::Write) && argumentsOk && e.port == kPort
                            && g_model.state == PortModel::Open && e.station >= 0 && e.station <= 247;
-    const bool mustWaitForQuiet = exchanges && g_model.surelyOutOfStep;
-    const auto quietSince = g_model.lastNoise;
+    const bool mustWaitForHorizon = exchanges && g_model.surelyOutOfStep;
+    const auto horizonEnd = g_model.horizonEnd;
 
     drainMaster();
     std::atomic<bool> callDone{false};
@@ -340,7 +343,8 @@ void run(const Exchange &e)
         g_model.mayBeOutOfStep = result != kOk;
         g_model.surelyOutOfStep = result != kOk && e.station >= 1 && e.station <= 247
                                   && (!served.replied || e.reply.empty());
-        g_model.lastNoise = std::max(returned, served.lastByte);
+        // The link sent a little before this side read the request.
+        g_model.horizonEnd = served.requestAt + responseTimeout(g_model.baudCode) * LineGuard::kHorizonFactor;
     }
     auto why = [&](const char *what) { return describe(e, result, served, QLatin1String(what)); };
 
@@ -357,10 +361,8 @@ void run(const Exchange &e)
     }
     if (e.op == Op::Close) {
         FUZZ_REQUIRE(result == kOk, why("wrong close result"));
-        if (e.port == kPort) {
-            g_model.state = PortModel::Closed;
-            g_model.mayBeOutOfStep = g_model.surelyOutOfStep = false; // the port's state goes with it
-        }
+        if (e.port == kPort)
+            g_model.state = PortModel::Closed; // the line stays out of step, if it was
         FUZZ_REQUIRE(served.request.empty(), why("closing sent bytes"));
         return;
     }
@@ -383,12 +385,13 @@ void run(const Exchange &e)
         FUZZ_REQUIRE(served.request.empty(), why("bytes sent for an impossible call"));
         return;
     }
-    if (mustWaitForQuiet && !served.request.empty()) {
-        // The link's quiet starts at its failure, a little before this side
-        // saw the call return; the slack covers that and a loaded machine.
+    if (mustWaitForHorizon && !served.request.empty()) {
+        // The horizon counts from when the link sent the failed request, a
+        // little before this side read it; the slack covers that and a loaded
+        // machine.
         constexpr auto kSlack = 40ms;
-        FUZZ_REQUIRE(served.requestAt + kSlack >= quietSince + responseTimeout(g_model.baudCode),
-                     why("a request went out before the line had been quiet for a time-out"));
+        FUZZ_REQUIRE(served.requestAt + kSlack >= horizonEnd,
+                     why("a request went out before the horizon of the request that timed out"));
     }
 
     const int fn = e.op == Op::InputRegisters   ? 0x04
@@ -480,12 +483,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         run(exchangeFrom(in));
     if (g_model.state != PortModel::Open || g_model.baudCode != kBaudCode || g_model.parityCode != kParityCode) {
         OpenPort_Modbus(kPort, kBaudCode, kParityCode);
-        // Reopening keeps the port's entry, and with it whether it is in step.
+        // Reopening keeps the line's guard, and with it whether it is in step.
         const PortModel before = g_model;
         g_model = PortModel{};
         g_model.mayBeOutOfStep = before.mayBeOutOfStep;
         g_model.surelyOutOfStep = before.surelyOutOfStep;
-        g_model.lastNoise = before.lastNoise;
+        g_model.horizonEnd = before.horizonEnd;
     }
     return 0;
 }

@@ -2,11 +2,23 @@
 // backend; tests install a fake that records every call and scripts results.
 #pragma once
 
+#include "link/linkerror.h"
+
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 
 namespace station::link {
+
+// How long a port's line waits for a reply now, and why (link/lineguard.h).
+struct LineTimeouts {
+    std::chrono::milliseconds timeout{0};      // response time-out of the next exchange
+    std::chrono::milliseconds base{0};         // its value on a line that answers in time
+    std::chrono::milliseconds cap{0};          // the longest it grows to
+    std::chrono::milliseconds lastLateness{0}; // the last late reply's lateness; 0 when none since
+    bool operator==(const LineTimeouts &) const = default;
+};
 
 class Backend {
 public:
@@ -23,9 +35,16 @@ public:
                                      std::int32_t *buffer) = 0;
     virtual std::int32_t writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
                                        std::int32_t value) = 0;
-    // The last failure in words ("Permission denied", "Connection timed out",
-    // "Invalid CRC", an exception's name); empty when the backend keeps none.
-    virtual QString lastError() const { return {}; }
+    // The last failure, typed, with the system's words ("Permission denied",
+    // "Connection timed out", "Invalid CRC", an exception's name); None when
+    // the backend keeps none.
+    virtual LinkFailure lastFailure() const { return {}; }
+    // The time-outs of port's line; all zero when the backend has none.
+    virtual LineTimeouts lineTimeouts(std::int32_t port) const
+    {
+        (void)port;
+        return {};
+    }
 };
 
 // The backend the seven operations use. Not owned; nullptr restores the

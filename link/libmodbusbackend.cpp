@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <sys/select.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace station::link {
@@ -46,36 +47,6 @@ std::int32_t packByte(const std::uint8_t *bits)
     return value;
 }
 
-// Reads and drops whatever arrives until the line has been quiet for `quiet`,
-// for at most `limit`. A late or garbled reply must not be taken for the answer
-// to the next request.
-void drainLine(modbus_t *ctx, std::chrono::milliseconds quiet, std::chrono::milliseconds limit)
-{
-#ifdef Q_OS_WIN
-    Q_UNUSED(quiet);
-    Q_UNUSED(limit);
-    modbus_flush(ctx);
-#else
-    const int fd = modbus_get_socket(ctx);
-    if (fd < 0)
-        return;
-    const auto end = std::chrono::steady_clock::now() + limit;
-    unsigned char scratch[256];
-    while (std::chrono::steady_clock::now() < end) {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(fd, &set);
-        timeval tv{0, suseconds_t(std::chrono::microseconds(quiet).count())};
-        const int ready = ::select(fd + 1, &set, nullptr, nullptr, &tv);
-        if (ready <= 0)
-            break; // quiet, or the device is gone
-        if (::read(fd, scratch, sizeof scratch) <= 0)
-            break;
-    }
-    modbus_flush(ctx);
-#endif
-}
-
 // Reads and drops what is waiting on the line without blocking; true when
 // something was there.
 bool discardPending(modbus_t *ctx)
@@ -100,6 +71,73 @@ bool discardPending(modbus_t *ctx)
     }
     return any;
 #endif
+}
+
+// The serial device as the line guard sees it while it waits.
+class DeviceLine final : public QuietLine {
+public:
+    explicit DeviceLine(modbus_t *ctx)
+        : m_ctx(ctx)
+    {
+    }
+
+    LineClock::time_point now() const override { return LineClock::now(); }
+
+    Result dropUntil(LineClock::time_point until) override
+    {
+#ifdef Q_OS_WIN
+        std::this_thread::sleep_until(until);
+        modbus_flush(m_ctx);
+        return {};
+#else
+        const int fd = modbus_get_socket(m_ctx);
+        if (fd < 0)
+            return {Heard::Broken, {}};
+        const auto left = std::max(LineClock::duration::zero(), until - LineClock::now());
+        const auto us = std::chrono::duration_cast<std::chrono::microseconds>(left).count();
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(fd, &set);
+        timeval tv{time_t(us / 1000000), suseconds_t(us % 1000000)};
+        const int ready = ::select(fd + 1, &set, nullptr, nullptr, &tv);
+        if (ready == 0)
+            return {};
+        const auto at = LineClock::now();
+        if (ready < 0) {
+            if (errno == EINTR)
+                return {};
+            return {Heard::Broken, {}};
+        }
+        unsigned char scratch[256];
+        if (::read(fd, scratch, sizeof scratch) <= 0)
+            return {Heard::Broken, {}};
+        discardPending(m_ctx);
+        return {Heard::Bytes, at};
+#endif
+    }
+
+private:
+    modbus_t *m_ctx;
+};
+
+LinkFault openFault(int error)
+{
+    switch (error) {
+    case EACCES:
+    case EPERM: return LinkFault::NoPermission;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR: return LinkFault::NoDevice;
+    case EBUSY: return LinkFault::DeviceBusy;
+    default: return LinkFault::Other;
+    }
+}
+
+bool isDeviceError(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EBADF || error == EPIPE
+           || error == ECONNRESET;
 }
 
 } // namespace
@@ -142,6 +180,13 @@ std::chrono::milliseconds responseTimeout(std::int32_t baudCode)
     return std::chrono::milliseconds(wireMs + g_replyMargin.load());
 }
 
+namespace {
+LineTimes lineTimes(std::int32_t baudCode)
+{
+    return {responseTimeout(baudCode), std::chrono::milliseconds(g_replyMargin.load())};
+}
+} // namespace
+
 std::chrono::milliseconds byteTimeout(std::int32_t baudCode)
 {
     const int baud = baudRate(baudCode);
@@ -167,25 +212,33 @@ bool LibmodbusBackend::connect(Port &p)
 {
     const int baud = baudRate(p.baudCode);
     const char parity = parityLetter(p.parityCode);
-    if (baud == 0 || parity == 0)
+    if (baud == 0 || parity == 0) {
+        fail(LinkFault::BadSettings, 0, QStringLiteral("baud code %1, parity code %2").arg(p.baudCode).arg(p.parityCode));
         return false;
+    }
     const QByteArray device = p.path.toLocal8Bit();
     modbus_t *ctx = modbus_new_rtu(device.constData(), baud, parity, 8, parity == 'N' ? 2 : 1);
-    if (!ctx)
+    if (!ctx) {
+        fail(LinkFault::BadSettings, errno, QString::fromLocal8Bit(modbus_strerror(errno)));
         return false;
-    const auto response = responseTimeout(p.baudCode);
-    const auto byte = byteTimeout(p.baudCode);
-    modbus_set_response_timeout(ctx, 0, std::uint32_t(response.count() * 1000));
-    modbus_set_byte_timeout(ctx, 0, std::uint32_t(byte.count() * 1000));
+    }
+    modbus_set_byte_timeout(ctx, 0, std::uint32_t(byteTimeout(p.baudCode).count() * 1000));
     if (modbus_connect(ctx) != 0) {
-        m_lastError = QString::fromLocal8Bit(modbus_strerror(errno));
-        qCDebug(lcLink) << "cannot open" << p.path << m_lastError;
+        const int error = errno;
+        fail(openFault(error), error, QString::fromLocal8Bit(modbus_strerror(error)));
+        qCDebug(lcLink) << "cannot open" << p.path << m_lastFailure.words;
         modbus_free(ctx);
         return false;
     }
     if (!deviceOf(p.path, &p.device))
         p.device = 0;
     p.ctx = ctx;
+    // Bytes already on the line answer nobody's request on this port: the
+    // first request waits for a quiet line.
+    if (discardPending(ctx)) {
+        qCDebug(lcLink) << "bytes on" << p.path << "at the open; waiting for a quiet line";
+        guardOf(p).noise(LineClock::now());
+    }
     qCDebug(lcLink) << "opened" << p.path << baud << parity;
     return true;
 }
@@ -206,6 +259,10 @@ std::int32_t LibmodbusBackend::openPort(std::int32_t port, std::int32_t baudCode
     p.baudCode = baudCode;
     p.parityCode = parityCode;
     p.path = portDevicePath(port);
+    p.guard = nullptr;
+    // The line keeps its guard through a close: a reply still on its way to a
+    // request sent before is waited for as if the port had stayed open.
+    guardOf(p).retime(lineTimes(baudCode));
     return connect(p) ? kOk : kReadFailed;
 }
 
@@ -220,6 +277,31 @@ std::int32_t LibmodbusBackend::closePort(std::int32_t port)
     return kOk;
 }
 
+LineGuard &LibmodbusBackend::guardOf(Port &p)
+{
+    if (!p.guard) {
+        auto it = m_lines.find(p.path);
+        if (it == m_lines.end())
+            it = m_lines.emplace(p.path, LineGuard(lineTimes(p.baudCode))).first;
+        p.guard = &it->second;
+    }
+    return *p.guard;
+}
+
+LineTimeouts LibmodbusBackend::lineTimeouts(std::int32_t port) const
+{
+    auto it = m_ports.find(port);
+    if (it == m_ports.end() || !it->second.guard)
+        return {};
+    const LineGuard &g = *it->second.guard;
+    return {g.timeout(), g.base(), g.cap(), g.lastLateness()};
+}
+
+void LibmodbusBackend::fail(LinkFault fault, int number, const QString &words)
+{
+    m_lastFailure = {fault, number, words};
+}
+
 bool LibmodbusBackend::isConnected(std::int32_t port) const
 {
     auto it = m_ports.find(port);
@@ -230,7 +312,7 @@ modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station)
 {
     auto it = m_ports.find(port);
     if (it == m_ports.end()) {
-        m_lastError = QStringLiteral("Port not open");
+        fail(LinkFault::NotOpen, 0, QStringLiteral("Port not open"));
         return nullptr; // never opened: fail quietly
     }
     Port &p = it->second;
@@ -240,55 +322,83 @@ modbus_t *LibmodbusBackend::ready(std::int32_t port, std::int32_t station)
         if (!connect(p))
             return nullptr;
     }
-    if (p.outOfStep) {
-        const auto quiet = responseTimeout(p.baudCode);
-        for (;;) {
-            if (discardPending(p.ctx))
-                p.lastNoise = std::chrono::steady_clock::now();
-            const auto left = p.lastNoise + quiet - std::chrono::steady_clock::now();
-            if (left <= std::chrono::steady_clock::duration::zero())
-                break;
-            drainLine(p.ctx, std::chrono::duration_cast<std::chrono::milliseconds>(left) + std::chrono::milliseconds(1), quiet);
-            p.lastNoise = std::chrono::steady_clock::now() - quiet; // drained until quiet (or the bound)
-        }
-        p.outOfStep = false;
-    }
+    LineGuard &guard = guardOf(p);
+    DeviceLine line(p.ctx);
+    guard.waitUntilInStep(line);
     if (modbus_set_slave(p.ctx, station) != 0) {
-        m_lastError = QString::fromLocal8Bit(modbus_strerror(errno));
+        fail(LinkFault::Other, errno, QString::fromLocal8Bit(modbus_strerror(errno)));
         return nullptr;
     }
-    // Drop whatever a late or garbled reply left in the input queue, so it cannot
-    // be taken for the answer to this request.
+    // Drop whatever a garbled reply left in the input queue, so it cannot be
+    // taken for the answer to this request.
     modbus_flush(p.ctx);
+    const auto timeout = std::chrono::microseconds(guard.timeout());
+    modbus_set_response_timeout(p.ctx, std::uint32_t(timeout.count() / 1000000),
+                                std::uint32_t(timeout.count() % 1000000));
+    guard.sending(LineClock::now());
     return p.ctx;
+}
+
+void LibmodbusBackend::answered(std::int32_t port)
+{
+    auto it = m_ports.find(port);
+    if (it != m_ports.end())
+        guardOf(it->second).answered(LineClock::now());
 }
 
 void LibmodbusBackend::afterFailure(std::int32_t port, const char *what)
 {
     const int error = errno;
-    m_lastError = QString::fromLocal8Bit(modbus_strerror(error));
+    const auto now = LineClock::now();
+    const QString words = QString::fromLocal8Bit(modbus_strerror(error));
     qCDebug(lcLink, "%s on port %d failed: %s", what, port, modbus_strerror(error));
     auto it = m_ports.find(port);
-    if (it == m_ports.end() || !it->second.ctx)
+    if (it == m_ports.end() || !it->second.ctx) {
+        fail(LinkFault::Other, error, words);
         return;
+    }
     Port &p = it->second;
+    LineGuard &guard = guardOf(p);
     unsigned long long device = 0;
     const bool stillThere = deviceOf(p.path, &device);
-    const bool deviceError = error == EIO || error == ENXIO || error == ENODEV || error == EBADF
-                             || error == EPIPE || error == ECONNRESET;
-    if (deviceError || !stillThere || device != p.device) {
+    if (isDeviceError(error) || !stillThere || device != p.device) {
         qCDebug(lcLink) << "device of port" << port << "gone; reopening on the next call";
+        fail(LinkFault::DeviceLost, error, words);
         disconnect(p);
         return;
     }
-    // A reply that did not fit (wrong length, bad CRC, another function, late) may
-    // be followed by more bytes of it or by replies to earlier requests: the port
-    // is out of step until the line has been quiet for a time-out. Nothing blocks
-    // here; the next calls find out whether the line has fallen quiet.
-    if (error == EMBBADDATA || error == EMBBADCRC || error == EMBBADSLAVE || error == ETIMEDOUT) {
-        p.outOfStep = true;
-        p.lastNoise = std::chrono::steady_clock::now();
+    if (error == ETIMEDOUT) {
+        // Replies that come after the longest time-out: the reads fail and say
+        // why (link/lineguard.h). A reply that began and stopped did not fit.
+        const auto late = guard.lastLateness();
+        const bool tooLate = late > std::chrono::milliseconds(0) && late >= guard.timeout();
+        if (!guard.timedOut(now))
+            fail(LinkFault::BadReply, error, words);
+        else if (tooLate)
+            fail(LinkFault::TooLate, int(late.count()), words);
+        else
+            fail(LinkFault::TimedOut, error, words);
+        return;
     }
+    if (error > MODBUS_ENOBASE && error <= EMBXGTAR) {
+        // An exception reply is a whole answer: the line is in step.
+        fail(LinkFault::Exception, error - MODBUS_ENOBASE, words);
+        return;
+    }
+    if (error == EMBBADCRC) {
+        fail(LinkFault::BadCrc, error, words);
+        guard.spoilt(now);
+        return;
+    }
+    if (error == EMBBADDATA || error == EMBBADSLAVE || error == EMBBADEXC || error == EMBUNKEXC
+        || error == EMBMDATA) {
+        // A reply that did not fit may be followed by more bytes of it: the
+        // next request waits for a quiet line.
+        fail(LinkFault::BadReply, error, words);
+        guard.spoilt(now);
+        return;
+    }
+    fail(LinkFault::Other, error, words);
 }
 
 std::int32_t LibmodbusBackend::readRegisters(bool input, std::int32_t port, std::int32_t station,
@@ -306,6 +416,7 @@ std::int32_t LibmodbusBackend::readRegisters(bool input, std::int32_t port, std:
         afterFailure(port, input ? "Get_3X_DX" : "Get_4X_DX");
         return kReadFailed;
     }
+    answered(port);
     for (int i = 0; i < count; ++i)
         buffer[i] = std::int16_t(words[i]);
     return kOk;
@@ -325,6 +436,7 @@ std::int32_t LibmodbusBackend::readBits16(bool input, std::int32_t port, std::in
         afterFailure(port, input ? "Get_1X_B16" : "Get_0X_B16");
         return kReadFailed;
     }
+    answered(port);
     buffer[0] = packByte(bits);
     buffer[1] = packByte(bits + 8);
     return kOk;
@@ -367,6 +479,7 @@ std::int32_t LibmodbusBackend::writeRegister(std::int32_t port, std::int32_t sta
         afterFailure(port, "Set_4X_D1");
         return kWriteFailed;
     }
+    answered(port);
     return kOk;
 }
 

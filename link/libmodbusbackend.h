@@ -5,8 +5,9 @@
 //
 // Time-outs. The longest exchange of a polling cycle reads 16 registers: an
 // 8-byte request and a 5 + 32 = 37-byte reply, 45 characters in all, 495 bits.
-// The response time-out is that wire time, rounded up to the millisecond, plus
-// 500 ms, libmodbus's own default margin: room for the controller's own
+// The base response time-out is that wire time, rounded up to the millisecond,
+// plus 500 ms, libmodbus's own default margin (it grows after late replies,
+// link/lineguard.h): room for the controller's own
 // communication delay (0..60 ms), a USB adapter's latency and buffering, or a
 // serial gateway in between, which may answer 160 ms or later at 9600.
 //
@@ -25,22 +26,22 @@
 // made a new pseudo-terminal), the port is closed and the next call reopens the
 // same path. The path is chosen once, when the port is opened.
 //
-// Staying in step. After a time-out or a reply that did not fit, a late reply
-// may still be on its way: a slow controller answers request N while the station
-// already waits for N + 1, and a reply of the same shape would land in the wrong
-// registers. So after such a failure the port is out of step: the next request,
-// read or write, first waits until the line has been quiet for one response
-// time-out (reading and dropping whatever arrives meanwhile), then goes out.
-// A line that keeps babbling is waited for at most one more time-out. A silent
-// controller therefore costs two time-outs an exchange, on the link thread.
+// Staying in step. A late reply is never taken for the answer to another
+// request: after a time-out the next request waits for the line as
+// link/lineguard.h says (the horizon, a quiet line, a time-out that grows with
+// the lateness seen). Each device path keeps its LineGuard for the whole run,
+// through "关闭" and "打开", so a reopen does not forget a reply still on its
+// way; a port opened on a line that carries bytes nobody asked for starts with
+// a quiet wait.
 //
-// lastError() keeps the last failure in words: strerror's text when the device
-// cannot be opened ("Permission denied", "No such file or directory"),
-// libmodbus's for a failed exchange ("Connection timed out", "Invalid CRC",
-// "Illegal data address" for an exception reply).
+// lastFailure() keeps the last failure, typed (link/linkerror.h), with
+// strerror's words when the device cannot be opened ("Permission denied", "No
+// such file or directory") and libmodbus's for a failed exchange ("Connection
+// timed out", "Invalid CRC", "Illegal data address" for an exception reply).
 #pragma once
 
 #include "link/backend.h"
+#include "link/lineguard.h"
 
 #include <QString>
 #include <chrono>
@@ -80,7 +81,8 @@ public:
     std::int32_t writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
                                std::int32_t value) override;
 
-    QString lastError() const override { return m_lastError; }
+    LinkFailure lastFailure() const override { return m_lastFailure; }
+    LineTimeouts lineTimeouts(std::int32_t port) const override;
 
     // True while port has an open device (tests use it).
     bool isConnected(std::int32_t port) const;
@@ -92,18 +94,19 @@ private:
         QString path;
         modbus_t *ctx = nullptr;
         unsigned long long device = 0; // st_rdev of the device opened
-        // After a failed exchange the line may still carry a late reply; no
-        // request goes out until it has been quiet for one response time-out.
-        bool outOfStep = false;
-        std::chrono::steady_clock::time_point lastNoise{};
+        LineGuard *guard = nullptr;    // the path's, in m_lines
     };
 
     LibmodbusBackend() = default;
-    // The context for an exchange with station on port; an out-of-step line is
-    // waited for until it has been quiet for a response time-out.
+    // The context for an exchange with station on port, once its line is in
+    // step (link/lineguard.h); nullptr when the port cannot be used.
     modbus_t *ready(std::int32_t port, std::int32_t station);
     bool connect(Port &p);
     void disconnect(Port &p);
+    LineGuard &guardOf(Port &p);
+    void fail(LinkFault fault, int number, const QString &words);
+    // Books the exchange's end on port's line: in time, or how it failed.
+    void answered(std::int32_t port);
     void afterFailure(std::int32_t port, const char *what);
     std::int32_t readRegisters(bool input, std::int32_t port, std::int32_t station, std::int32_t first,
                                std::int32_t count, std::int32_t *buffer);
@@ -111,7 +114,8 @@ private:
                             std::int32_t *buffer);
 
     std::map<std::int32_t, Port> m_ports;
-    QString m_lastError;
+    std::map<QString, LineGuard> m_lines; // by device path, for the whole run
+    LinkFailure m_lastFailure;
 };
 
 } // namespace station::link

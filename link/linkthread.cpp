@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <QThread>
 
 #include <algorithm>
 
@@ -18,12 +19,13 @@ namespace {
 
 thread_local bool t_onLinkThread = false;
 
-QString failureText(std::int32_t result)
+// The backend's last failure; a backend that keeps none gives the result.
+LinkFailure failureOf(std::int32_t result)
 {
-    const QString words = backend().lastError();
-    if (!words.isEmpty())
-        return words;
-    return QStringLiteral("result %1").arg(result);
+    LinkFailure failure = backend().lastFailure();
+    if (failure.fault == LinkFault::None)
+        failure = {LinkFault::Other, result, QStringLiteral("result %1").arg(result)};
+    return failure;
 }
 
 } // namespace
@@ -58,7 +60,32 @@ void LinkThread::ensureRunning()
     }
 }
 
-void LinkThread::post(const Request &request, QObject *context, Done done, const void *owner)
+bool LinkThread::Job::isRead() const
+{
+    if (work)
+        return false;
+    switch (request.op) {
+    case Op::ReadInput:
+    case Op::ReadHolding:
+    case Op::ReadDiscrete:
+    case Op::ReadCoils: return true;
+    default: return false;
+    }
+}
+
+WriteReport LinkThread::reportOf(const Job &job, WriteOutcome outcome)
+{
+    WriteReport r;
+    r.port = job.request.port;
+    r.station = job.request.station;
+    r.reg = job.request.first;
+    r.value = job.request.value;
+    r.outcome = outcome;
+    r.tag = job.tag;
+    return r;
+}
+
+void LinkThread::post(const Request &request, QObject *context, Done done, const void *owner, const QVariant &tag)
 {
     Job job;
     job.request = request;
@@ -66,10 +93,49 @@ void LinkThread::post(const Request &request, QObject *context, Done done, const
     job.hasContext = context != nullptr;
     job.done = std::move(done);
     job.owner = owner;
-    std::lock_guard lock(m_mutex);
-    ensureRunning();
-    m_queue.push_back(std::move(job));
-    m_wake.notify_one();
+    job.tag = tag;
+    std::vector<WriteReport> replaced;
+    {
+        std::lock_guard lock(m_mutex);
+        ensureRunning();
+        if (request.op == Op::Open)
+            ++m_opensPosted;
+        if (job.isWrite() && !job.done && !owner) {
+            // The operator's latest value wins: the queued write to the same
+            // register that has not started goes, unless a barrier lies between.
+            for (auto it = m_queue.rbegin(); it != m_queue.rend(); ++it) {
+                if (it->isBarrier())
+                    break;
+                const Request &q = it->request;
+                if (it->isWrite() && !it->done && !it->owner && q.port == request.port
+                    && q.station == request.station && q.first == request.first) {
+                    replaced.push_back(reportOf(*it, WriteOutcome::Replaced));
+                    m_queue.erase(std::next(it).base());
+                    break;
+                }
+            }
+        }
+        m_queue.push_back(std::move(job));
+        m_wake.notify_one();
+    }
+    for (WriteReport &r : replaced) {
+        qCDebug(lcLink, "write %d = %d replaced by %d before it went out", r.reg, r.value, request.value);
+        writeOutcomes().report(std::move(r));
+    }
+}
+
+void LinkThread::dropJobs(std::deque<Job> &jobs)
+{
+    for (Job &j : jobs) {
+        if (j.work) {
+            *j.workResult = j.workIfDropped;
+            *j.workDone = true;
+        } else if (j.isWrite()) {
+            writeOutcomes().report(reportOf(j, WriteOutcome::Dropped));
+        }
+    }
+    jobs.clear();
+    m_idle.notify_all();
 }
 
 int LinkThread::cancel(const void *owner)
@@ -77,13 +143,15 @@ int LinkThread::cancel(const void *owner)
     if (!owner)
         return 0;
     std::lock_guard lock(m_mutex);
-    const auto before = m_queue.size();
-    m_queue.erase(std::remove_if(m_queue.begin(), m_queue.end(), [owner](const Job &j) { return j.owner == owner; }),
-                  m_queue.end());
-    const int dropped = int(before - m_queue.size());
-    if (dropped)
-        m_idle.notify_all();
-    return dropped;
+    std::deque<Job> dropped;
+    std::deque<Job> kept;
+    for (Job &j : m_queue)
+        (j.owner == owner ? dropped : kept).push_back(std::move(j));
+    m_queue = std::move(kept);
+    const int count = int(dropped.size());
+    if (count)
+        dropJobs(dropped);
+    return count;
 }
 
 bool LinkThread::drain(std::chrono::milliseconds bound)
@@ -94,7 +162,7 @@ bool LinkThread::drain(std::chrono::milliseconds bound)
     return m_idle.wait_for(lock, bound, [this] { return m_queue.empty() && !m_busy; });
 }
 
-std::int32_t LinkThread::call(const std::function<std::int32_t()> &work)
+std::int32_t LinkThread::call(const std::function<std::int32_t()> &work, std::int32_t ifDropped)
 {
     if (onLinkThread())
         return work();
@@ -104,6 +172,7 @@ std::int32_t LinkThread::call(const std::function<std::int32_t()> &work)
     job.work = work;
     job.workResult = &result;
     job.workDone = &done;
+    job.workIfDropped = ifDropped;
     std::unique_lock lock(m_mutex);
     ensureRunning();
     m_queue.push_back(std::move(job));
@@ -123,21 +192,56 @@ void LinkThread::finish(std::chrono::milliseconds bound)
             return;
         if (!drained) {
             qCDebug(lcLink) << "link thread: dropping" << m_queue.size() << "requests at the end";
-            m_queue.clear();
+            dropJobs(m_queue);
         }
         m_stopping = true;
         m_wake.notify_all();
     }
     m_thread.join();
-    std::lock_guard lock(m_mutex);
-    m_thread = std::thread();
-    m_stopping = false;
+    {
+        std::lock_guard lock(m_mutex);
+        m_thread = std::thread();
+        m_stopping = false;
+    }
+    // The outcomes of the last writes, before the event loop may end.
+    WriteOutcomes &outcomes = writeOutcomes();
+    if (QThread::currentThread() == outcomes.thread())
+        outcomes.deliver();
 }
 
 LinkStatus LinkThread::status() const
 {
     std::lock_guard lock(m_mutex);
-    return m_status;
+    LinkStatus s = m_status;
+    s.writesWaiting = int(std::count_if(m_queue.begin(), m_queue.end(), [](const Job &j) { return j.isWrite(); }))
+                      + (m_busyWriting ? 1 : 0);
+    return s;
+}
+
+std::uint64_t LinkThread::opensPosted() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_opensPosted;
+}
+
+LinkThread::Job LinkThread::takeNext()
+{
+    auto pick = m_queue.begin();
+    if (m_lastWasWrite && pick->isWrite()) {
+        // Writes and reads take turns: a read waiting behind more writes goes now.
+        for (auto it = m_queue.begin(); it != m_queue.end(); ++it) {
+            if (it->isBarrier())
+                break;
+            if (it->isRead()) {
+                pick = it;
+                break;
+            }
+        }
+    }
+    Job job = std::move(*pick);
+    m_queue.erase(pick);
+    m_lastWasWrite = job.isWrite();
+    return job;
 }
 
 int LinkThread::pending() const
@@ -154,9 +258,9 @@ void LinkThread::run()
         m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
         if (m_queue.empty())
             break; // stopping, and nothing left
-        Job job = std::move(m_queue.front());
-        m_queue.pop_front();
+        Job job = takeNext();
         m_busy = true;
+        m_busyWriting = job.isWrite();
         lock.unlock();
 
         if (job.work) {
@@ -169,7 +273,10 @@ void LinkThread::run()
             continue;
         }
 
-        Reply reply = execute(job.request);
+        WriteReport written = reportOf(job, WriteOutcome::Answered);
+        Reply reply = execute(job.request, job.isWrite() ? &written : nullptr);
+        if (job.isWrite())
+            writeOutcomes().report(std::move(written));
         // The reply goes back through the application object, which lives on
         // the GUI thread for the whole run; the context is looked at there,
         // where it lives, and a context that is gone gets nothing.
@@ -185,25 +292,28 @@ void LinkThread::run()
         }
         lock.lock();
         m_busy = false;
+        m_busyWriting = false;
         m_idle.notify_all();
     }
 }
 
-void LinkThread::note(std::int32_t result, bool good)
+void LinkThread::note(std::int32_t result, bool good, std::int32_t port)
 {
-    const QString error = good ? QString() : failureText(result);
+    const LinkFailure failure = good ? LinkFailure{} : failureOf(result);
+    const LineTimeouts line = backend().lineTimeouts(port);
     std::lock_guard lock(m_mutex);
+    m_status.line = line;
     if (good) {
         ++m_status.good;
         m_status.lastGood = QDateTime::currentDateTime();
         m_status.lastGoodAt = std::chrono::steady_clock::now();
     } else {
         ++m_status.failed;
-        m_status.lastError = error;
+        m_status.lastFailure = failure;
     }
 }
 
-Reply LinkThread::execute(const Request &r)
+Reply LinkThread::execute(const Request &r, WriteReport *written)
 {
     Reply reply;
     // Room for what the call may fill, however odd the count.
@@ -212,15 +322,19 @@ Reply LinkThread::execute(const Request &r)
     switch (r.op) {
     case Op::Open: {
         reply.result = OpenPort_Modbus(r.port, r.first, r.count);
-        const QString error = reply.result == kOk ? QString() : failureText(reply.result);
+        const bool failed = reply.result != kOk;
+        const LinkFailure failure = failed ? failureOf(reply.result) : LinkFailure{};
         const QString device = portDevicePath(r.port);
+        const LineTimeouts line = backend().lineTimeouts(r.port);
         std::lock_guard lock(m_mutex);
         m_status.device = device;
-        m_status.lastError = error;
+        m_status.lastFailure = failure;
+        m_status.openFailed = failed;
         m_status.good = 0;
         m_status.failed = 0;
         m_status.lastGood = QDateTime();
         m_status.lastGoodAt = {};
+        m_status.line = line;
         ++m_status.opens;
         return reply;
     }
@@ -240,17 +354,37 @@ Reply LinkThread::execute(const Request &r)
                                                 : Get_0X_B16(r.port, r.station, r.first, words.data());
         break;
     case Op::Write: {
+        // A value no register word holds is refused before the line, both
+        // times: not an exchange, so not counted.
+        const bool sent = isRegisterWord(r.value);
         reply.result = Set_4X_D1(r.port, r.station, r.first, r.value);
-        note(reply.result, reply.result != kWriteFailed);
-        if (r.retry && reply.result == kWriteFailed) {
-            const std::int32_t second = Set_4X_D1(r.port, r.station, r.first, r.value);
-            note(second, second != kWriteFailed);
+        if (sent)
+            note(reply.result, reply.result != kWriteFailed, r.port);
+        std::int32_t second = 0;
+        const bool retried = r.retry && reply.result == kWriteFailed;
+        if (retried) {
+            second = Set_4X_D1(r.port, r.station, r.first, r.value);
+            if (sent)
+                note(second, second != kWriteFailed, r.port);
             qCDebug(lcLink, "write %d = %d failed, retried: %d", r.first, r.value, second);
+        }
+        if (written) {
+            written->result = reply.result;
+            written->retryResult = second;
+            const std::int32_t last = retried ? second : reply.result;
+            if (!sent)
+                written->outcome = WriteOutcome::Refused;
+            else if (last == kWriteFailed)
+                written->outcome = WriteOutcome::Failed;
+            else
+                written->outcome = retried ? WriteOutcome::AnsweredOnRetry : WriteOutcome::Answered;
+            if (written->outcome == WriteOutcome::Failed)
+                written->failure = failureOf(last);
         }
         return reply;
     }
     }
-    note(reply.result, reply.result == kOk);
+    note(reply.result, reply.result == kOk, r.port);
     if (reply.result == kOk) {
         if (r.op == Op::ReadInput || r.op == Op::ReadHolding)
             words.resize(std::size_t(std::max(r.count, 0)));

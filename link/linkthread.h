@@ -40,23 +40,47 @@
 //   where every window reads it without a lock. A request is never taken off
 //   the line half done: cancel() drops only requests that have not started.
 //
+// Writes that wait
+//   On a slow or dead line writes could pile up behind one another while the
+//   image grows old. Two rules keep them few and the reads flowing:
+//   - A write replaces the queued write to the same register (same port and
+//     station) that has not started, unless an open, a close or a synchronous
+//     call lies between them: the operator's latest value wins and goes out
+//     where the newer write was queued. A write in progress finishes. So the
+//     queue holds at most one write per register.
+//   - Writes and reads take turns: after a write, a read waiting behind more
+//     writes goes first (never past an open, a close or a synchronous call).
+//     The reads of a chain keep their order, each write still goes out whole,
+//     retry included, between two reads.
+//   Every write ends in one typed outcome, reported on the GUI thread
+//   (link/writeoutcome.h).
+//
 // Close and exit
 //   "关闭" stops the poller, which cancels the reads of its cycle that have
 //   not gone out yet, then posts the close: writes queued before it still go
 //   out (FIFO), bounded by their time-outs, and no read of the cycle goes out
 //   after the close. At exit, finish() lets the queue run dry, bounded, and
 //   ends the thread: writes queued by "退出" or by an editor window that was
-//   just left reach the line before the process ends.
+//   just left reach the line before the process ends. What the bound leaves in
+//   the queue is dropped: its writes are reported Dropped and a synchronous
+//   call waiting there returns its failure result.
 //
 // Link state
 //   The link thread counts the exchanges since the last open (good, failed),
-//   keeps the last error in words, the device path and the time of the last
-//   good reply; status() hands a copy to the GUI thread (link/linkstate.h).
+//   keeps the last failure (typed, link/linkerror.h), whether the open failed,
+//   the device path, the line's time-outs and the time of the last good reply;
+//   status() hands a copy to the GUI thread with the writes waiting
+//   (link/linkstate.h).
 #pragma once
+
+#include "link/backend.h"
+#include "link/linkerror.h"
+#include "link/writeoutcome.h"
 
 #include <QDateTime>
 #include <QPointer>
 #include <QString>
+#include <QVariant>
 
 #include <chrono>
 #include <condition_variable>
@@ -95,12 +119,15 @@ struct Reply {
 // What the link thread knows of the line, for the link-state indicator.
 struct LinkStatus {
     QString device;           // device path of the port opened last
-    QString lastError;        // the last failure in words; empty when none since the open
+    LinkFailure lastFailure;  // the last failure; None when none since the open
+    bool openFailed = false;  // the last open could not open the device
     std::uint64_t good = 0;   // exchanges answered since the last open
     std::uint64_t failed = 0; // exchanges failed since the last open
     std::uint64_t opens = 0;  // opens carried out since start
     QDateTime lastGood;       // wall time of the last good reply; invalid when none
     std::chrono::steady_clock::time_point lastGoodAt{}; // the same, monotonic
+    LineTimeouts line;        // the time-outs of the line used last
+    int writesWaiting = 0;    // writes queued or in progress
 };
 
 class LinkThread {
@@ -112,17 +139,20 @@ public:
 
     // Queues a request. done, when given, runs on context's thread with the
     // reply, as a queued call, unless context is gone by then. owner marks the
-    // request as one of owner's (cancel()).
+    // request as one of owner's (cancel()). A write's tag comes back in its
+    // outcome (link/writeoutcome.h); a write without done and owner replaces
+    // the queued write to its register (see above).
     void post(const Request &request, QObject *context = nullptr, Done done = {},
-              const void *owner = nullptr);
+              const void *owner = nullptr, const QVariant &tag = {});
     // Drops owner's requests that have not started; returns how many.
     int cancel(const void *owner);
     // Waits until every request queued so far has been carried out, at most
     // bound; true when the queue ran dry.
     bool drain(std::chrono::milliseconds bound = std::chrono::seconds(30));
     // Runs work on the link thread and waits for its result (the synchronous
-    // form of the operations). On the link thread it runs at once.
-    std::int32_t call(const std::function<std::int32_t()> &work);
+    // form of the operations). On the link thread it runs at once. Returns
+    // ifDropped when finish() gives up the queue before work ran.
+    std::int32_t call(const std::function<std::int32_t()> &work, std::int32_t ifDropped);
     // Lets the queue run dry (at most bound) and ends the thread; the next
     // post() or call() starts it again.
     void finish(std::chrono::milliseconds bound = std::chrono::seconds(30));
@@ -131,10 +161,14 @@ public:
     LinkStatus status() const;
     // Requests waiting or running.
     int pending() const;
+    // Opens posted since start; the link state knows from it which open the
+    // status it reads belongs to.
+    std::uint64_t opensPosted() const;
 
     // Carries a request out on the calling thread and counts its exchanges in
-    // the link status: the link thread's own work.
-    Reply execute(const Request &request);
+    // the link status: the link thread's own work. A write's outcome goes into
+    // written when given.
+    Reply execute(const Request &request, WriteReport *written = nullptr);
 
 private:
     struct Job {
@@ -142,23 +176,40 @@ private:
         std::function<std::int32_t()> work; // a synchronous call instead of a request
         std::int32_t *workResult = nullptr;
         bool *workDone = nullptr;
+        std::int32_t workIfDropped = 0;
         QPointer<QObject> context;
         bool hasContext = false;
         Done done;
         const void *owner = nullptr;
+        QVariant tag;
+
+        bool isWrite() const { return !work && request.op == Op::Write; }
+        bool isRead() const;
+        // Nothing is taken past an open, a close or a synchronous call.
+        bool isBarrier() const { return work || request.op == Op::Open || request.op == Op::Close; }
     };
 
     LinkThread();
     void ensureRunning();
     void run();
-    void note(std::int32_t result, bool good);
+    // The next job to carry out (m_mutex held, queue not empty).
+    Job takeNext();
+    // Lets go of jobs that will never run: writes are reported Dropped,
+    // synchronous calls return their failure (m_mutex held).
+    void dropJobs(std::deque<Job> &jobs);
+    void note(std::int32_t result, bool good, std::int32_t port);
+
+    static WriteReport reportOf(const Job &job, WriteOutcome outcome);
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::condition_variable m_idle;
     std::deque<Job> m_queue;
     bool m_busy = false;
+    bool m_busyWriting = false;
+    bool m_lastWasWrite = false;
     bool m_stopping = false;
+    std::uint64_t m_opensPosted = 0;
     std::thread m_thread;
     LinkStatus m_status;
 };

@@ -20,7 +20,9 @@
 // A failed read leaves the buffer untouched and returns kReadFailed.
 // Every call runs on the link thread (link/linkthread.h), one at a time; called
 // from another thread a call is handed over and waited for there, so each still
-// blocks its caller until its exchange ends. The windows never call them.
+// blocks its caller until its exchange ends (or fails, kReadFailed or
+// kWriteFailed, when the link thread gives up its queue at exit). The windows
+// never call them.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,11 @@ inline constexpr std::int32_t kReadFailed = -1;
 inline constexpr std::int32_t kOk = 0;
 inline constexpr std::int32_t kWriteMin = -32768;
 inline constexpr std::int32_t kWriteMax = 65535;
+// A value Set_4X_D1 sends: the signed or the unsigned reading of a 16-bit word.
+inline constexpr bool isRegisterWord(std::int32_t value)
+{
+    return value >= kWriteMin && value <= kWriteMax;
+}
 } // namespace station::link
 
 std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode);

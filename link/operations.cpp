@@ -38,10 +38,10 @@ using station::link::LinkThread;
 // Each operation runs on the link thread: called from any other thread it is
 // handed over there and waited for, so the backend is only ever entered from
 // that one thread.
-#define STATION_ON_LINK_THREAD(expr)                                                                     \
+#define STATION_ON_LINK_THREAD(expr, ifDropped)                                                          \
     do {                                                                                                 \
         if (!LinkThread::onLinkThread())                                                                 \
-            return LinkThread::instance().call([&] { return expr; });                                    \
+            return LinkThread::instance().call([&] { return expr; }, ifDropped);                         \
     } while (false)
 
 namespace {
@@ -64,7 +64,7 @@ QByteArray words(const std::int32_t *buffer, std::int32_t count, std::int32_t re
 
 std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
 {
-    STATION_ON_LINK_THREAD(OpenPort_Modbus(port, baudCode, parityCode));
+    STATION_ON_LINK_THREAD(OpenPort_Modbus(port, baudCode, parityCode), station::link::kReadFailed);
     const std::int32_t r = backend().openPort(port, baudCode, parityCode);
     qCDebug(lcWire, "OpenPort_Modbus(%d, %d, %d) = %d", port, baudCode, parityCode, r);
     return r;
@@ -72,7 +72,7 @@ std::int32_t OpenPort_Modbus(std::int32_t port, std::int32_t baudCode, std::int3
 
 std::int32_t ClosePort_Modbus(std::int32_t port)
 {
-    STATION_ON_LINK_THREAD(ClosePort_Modbus(port));
+    STATION_ON_LINK_THREAD(ClosePort_Modbus(port), station::link::kReadFailed);
     const std::int32_t r = backend().closePort(port);
     qCDebug(lcWire, "ClosePort_Modbus(%d) = %d", port, r);
     return r;
@@ -81,7 +81,7 @@ std::int32_t ClosePort_Modbus(std::int32_t port)
 std::int32_t Get_3X_DX(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t count,
                        std::int32_t *buffer)
 {
-    STATION_ON_LINK_THREAD(Get_3X_DX(port, station, first, count, buffer));
+    STATION_ON_LINK_THREAD(Get_3X_DX(port, station, first, count, buffer), station::link::kReadFailed);
     const std::int32_t r = backend().readInputRegisters(port, station, first, count, buffer);
     qCDebug(lcWire, "Get_3X_DX(%d, %d, %d, %d) = %d [%s]", port, station, first, count, r,
             words(buffer, count, r).constData());
@@ -91,7 +91,7 @@ std::int32_t Get_3X_DX(std::int32_t port, std::int32_t station, std::int32_t fir
 std::int32_t Get_4X_DX(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t count,
                        std::int32_t *buffer)
 {
-    STATION_ON_LINK_THREAD(Get_4X_DX(port, station, first, count, buffer));
+    STATION_ON_LINK_THREAD(Get_4X_DX(port, station, first, count, buffer), station::link::kReadFailed);
     const std::int32_t r = backend().readHoldingRegisters(port, station, first, count, buffer);
     qCDebug(lcWire, "Get_4X_DX(%d, %d, %d, %d) = %d [%s]", port, station, first, count, r,
             words(buffer, count, r).constData());
@@ -100,7 +100,7 @@ std::int32_t Get_4X_DX(std::int32_t port, std::int32_t station, std::int32_t fir
 
 std::int32_t Get_1X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
 {
-    STATION_ON_LINK_THREAD(Get_1X_B16(port, station, first, buffer));
+    STATION_ON_LINK_THREAD(Get_1X_B16(port, station, first, buffer), station::link::kReadFailed);
     const std::int32_t r = backend().readDiscreteInputs16(port, station, first, buffer);
     qCDebug(lcWire, "Get_1X_B16(%d, %d, %d) = %d [%s]", port, station, first, r, words(buffer, 2, r).constData());
     return r;
@@ -108,7 +108,7 @@ std::int32_t Get_1X_B16(std::int32_t port, std::int32_t station, std::int32_t fi
 
 std::int32_t Get_0X_B16(std::int32_t port, std::int32_t station, std::int32_t first, std::int32_t *buffer)
 {
-    STATION_ON_LINK_THREAD(Get_0X_B16(port, station, first, buffer));
+    STATION_ON_LINK_THREAD(Get_0X_B16(port, station, first, buffer), station::link::kReadFailed);
     const std::int32_t r = backend().readCoils16(port, station, first, buffer);
     qCDebug(lcWire, "Get_0X_B16(%d, %d, %d) = %d [%s]", port, station, first, r, words(buffer, 2, r).constData());
     return r;
@@ -116,10 +116,10 @@ std::int32_t Get_0X_B16(std::int32_t port, std::int32_t station, std::int32_t fi
 
 std::int32_t Set_4X_D1(std::int32_t port, std::int32_t station, std::int32_t reg, std::int32_t value)
 {
-    STATION_ON_LINK_THREAD(Set_4X_D1(port, station, reg, value));
+    STATION_ON_LINK_THREAD(Set_4X_D1(port, station, reg, value), station::link::kWriteFailed);
     // A register holds 16 bits, read signed or unsigned: a value neither reading
     // can give (70000 would go out as 4464) is refused before the line is touched.
-    if (value < station::link::kWriteMin || value > station::link::kWriteMax) {
+    if (!station::link::isRegisterWord(value)) {
         qCDebug(lcWire, "Set_4X_D1(%d, %d, %d, %d) = %d, refused: no 16-bit word", port, station, reg, value,
                 station::link::kWriteFailed);
         return station::link::kWriteFailed;

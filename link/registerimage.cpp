@@ -3,6 +3,8 @@
 #include "link/linkthread.h"
 #include "link/modbusrtu.h"
 
+#include <QVariant>
+
 namespace station {
 
 LinkSettings &linkSettings()
@@ -25,6 +27,11 @@ SampleFlags &sampleFlags()
 
 std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value)
 {
+    return writeWithRetry(reg, value, QVariant());
+}
+
+std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value, const QVariant &tag)
+{
     const LinkSettings &link = linkSettings();
     link::Request request;
     request.op = link::Op::Write;
@@ -33,7 +40,7 @@ std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value)
     request.first = reg;
     request.value = value;
     request.retry = true;
-    link::linkThread().post(request);
+    link::linkThread().post(request, nullptr, {}, nullptr, tag);
     return link::kQueued;
 }
 

@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+class QVariant;
+
 namespace station {
 
 struct LinkSettings {
@@ -65,7 +67,9 @@ SampleFlags &sampleFlags();
 // issued once more and its result ignored; both results are logged and counted
 // in the link status. The write goes out after the requests queued before it,
 // between two reads of a polling cycle, and before a close or exit that
-// follows it.
+// follows it. A newer write to the same register replaces it while it waits;
+// its outcome is reported on the GUI thread (link/writeoutcome.h), with tag.
 std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value);
+std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value, const QVariant &tag);
 
 } // namespace station

@@ -46,11 +46,26 @@ fi
 echo "ok:   $device exists ($(stat -Lc '%U:%G %A' -- "$device"))"
 
 # 3. May this user open it?
+# Joining the device's group is the fix only when that group is the one the
+# system gives serial ports (dialout on Debian, uucp elsewhere); joining root,
+# tty or a user's own group would hand out far more than a serial port.
+serial_groups="dialout uucp"
 if [ ! -r "$device" ] || [ ! -w "$device" ]; then
+  owner=$(stat -Lc '%U' -- "$device")
   group=$(stat -Lc '%G' -- "$device")
-  echo "FAIL: $(id -un) may not open $device (groups: $(id -nG))."
-  echo "      Every exchange would fail with \"Permission denied\" and the station would show nothing."
-  echo "      Fix: sudo usermod -aG $group $(id -un), then log out and in again."
+  echo "FAIL: $(id -un) may not open $device (owner $owner, group $group; your groups: $(id -nG))."
+  echo "      Every exchange would fail with \"Permission denied\": the station's link indicator"
+  echo "      shows \"通讯中断\" in red and its tooltip names the error."
+  if [[ " $serial_groups " == *" $group "* ]]; then
+    echo "      Fix: sudo usermod -aG $group $(id -un), then log out and in again."
+  else
+    echo "      $group is not a serial port group: do not join it. Check that the link names the"
+    echo "      adapter (ls -l /dev/serial/by-id/). A serial adapter normally belongs to group dialout;"
+    echo "      one that does not needs a udev rule giving it that group, for example in"
+    echo "      /etc/udev/rules.d/60-lx6100.rules (vendor and product from udevadm info -a -n $device):"
+    echo "        SUBSYSTEM==\"tty\", ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==\"6001\", GROUP=\"dialout\", MODE=\"0660\""
+    echo "      then sudo udevadm control --reload && sudo udevadm trigger, and join dialout if you are not in it."
+  fi
   exit 1
 fi
 echo "ok:   $(id -un) may read and write $device"

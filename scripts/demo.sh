@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the station and runs it against the
-# controller simulator on port 1 (choose port 1 and press "打开").
+# controller simulator on port 1 (port 1, "9600" and "无校验" are chosen: press
+# "打开").
 #
 # The demo keeps its data apart from the operator's: it runs in a new folder
 # below ${TMPDIR:-/tmp} (printed at start, removed when the demo ends), so the
@@ -9,7 +10,12 @@
 # recorded history of the simulated controller, so the chart has curves and
 # dates at once.
 #
-# STATION_BIN_DIR=<folder holding lx6100-station and lx6100-sim> skips the
+# The station runs as lx6100-station-demo: lx6100-station that, once its window
+# is up, enters the simulated controller's Y range (800, its values are in
+# tenths) into "Y轴最大" and presses "修改Y", so the demo opens with its curves
+# on the chart. A plain lx6100-station keeps the Y span of 60.
+#
+# STATION_BIN_DIR=<folder holding lx6100-station-demo and lx6100-sim> skips the
 # package check and the build (an installed station: STATION_BIN_DIR=/usr/local/bin).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,14 +27,14 @@ fi
 
 if [ -n "${STATION_BIN_DIR:-}" ]; then
   sim_bin=$STATION_BIN_DIR/lx6100-sim
-  station_bin=$STATION_BIN_DIR/lx6100-station
+  station_bin=$STATION_BIN_DIR/lx6100-station-demo
 else
   scripts/install-deps.sh
   build=${BUILD_DIR:-build-demo}
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTATION_BUILD_TESTS=OFF -DSTATION_BUILD_BENCH=OFF
-  cmake --build "$build" -j"$(nproc)" --target lx6100-station lx6100-sim
+  cmake --build "$build" -j"$(nproc)" --target lx6100-station-demo lx6100-sim
   sim_bin=$build/sim/lx6100-sim
-  station_bin=$build/app/lx6100-station
+  station_bin=$build/app/lx6100-station-demo
 fi
 
 demo_home=$(mktemp -d "${TMPDIR:-/tmp}/lx6100-demo.XXXXXX")

@@ -32,6 +32,7 @@ constexpr int kMaxPort = 20;
 constexpr int kMinStation = 1;
 constexpr int kMaxStation = 247;
 constexpr int kMaxSeedSeconds = 86400;
+constexpr int kMaxLateMs = 60000;
 
 volatile std::sig_atomic_t quitRequested = 0;
 
@@ -74,10 +75,13 @@ int main(int argc, char **argv)
                                           QStringLiteral("P"), QStringLiteral("N"));
     const QCommandLineOption silentOption(QStringLiteral("silent"),
                                           QStringLiteral("Read every request and answer none (a dead controller)."));
+    const QCommandLineOption lateOption(QStringLiteral("late"),
+                                        QStringLiteral("Answer every request MS milliseconds late (a slow gateway)."),
+                                        QStringLiteral("MS"), QStringLiteral("0"));
     const QCommandLineOption seedOption(QStringLiteral("seed-history"),
                                         QStringLiteral("Store S seconds of the running program as recorded history first."),
                                         QStringLiteral("S"), QStringLiteral("0"));
-    parser.addOptions({portOption, stationOption, wireOption, baudOption, parityOption, silentOption, seedOption});
+    parser.addOptions({portOption, stationOption, wireOption, baudOption, parityOption, silentOption, lateOption, seedOption});
     parser.process(app);
 
     bool ok = false;
@@ -94,6 +98,12 @@ int main(int argc, char **argv)
     if (parity != QLatin1String("N") && parity != QLatin1String("O") && parity != QLatin1String("E"))
         return fail(QStringLiteral("--parity must be N, O or E"));
 
+    const int lateMs = parser.value(lateOption).toInt(&ok);
+    if (!ok || lateMs < 0 || lateMs > kMaxLateMs)
+        return fail(QStringLiteral("--late must be 0..%1").arg(kMaxLateMs));
+    if (lateMs > 0 && parser.isSet(silentOption))
+        return fail(QStringLiteral("--late and --silent exclude each other"));
+
     const int seedSeconds = parser.value(seedOption).toInt(&ok);
     if (!ok || seedSeconds < 0 || seedSeconds > kMaxSeedSeconds)
         return fail(QStringLiteral("--seed-history must be 0..%1").arg(kMaxSeedSeconds));
@@ -102,6 +112,10 @@ int main(int argc, char **argv)
     sim.setWireTiming(parser.isSet(wireOption), baud, parity.at(0).toLatin1());
     if (parser.isSet(silentOption))
         sim.setFault(station::sim::Fault::Silent);
+    if (lateMs > 0) {
+        sim.setSlowDelay(std::chrono::milliseconds(lateMs));
+        sim.setFault(station::sim::Fault::Slow);
+    }
     station::sim::ControllerModel model(sim);
     model.installDefaults(address);
     if (!sim.start())

@@ -40,8 +40,8 @@ public:
     void refresh(const RegisterImage &image);
     void apply(const StatusTexts &texts);
 
-    // The live-view colours the main window's 200 ms tick restores: the clock
-    // pair green and process labels 0..2 pink (the ruler cursor recolours them).
+    // The live colours the main window's 200 ms panel tick sets: the clock pair
+    // green and process labels 0..2 pink.
     void showLiveColours();
     // The clock labels: date as mm-dd-yyyy, time as hh:mm:ss on the 24-hour clock.
     void showClock(const QDateTime &now);

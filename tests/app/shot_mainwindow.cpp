@@ -1,15 +1,17 @@
 // Renders the main window as the demo starts (scripts/demo.sh): five minutes of
 // the simulated controller's history recorded by its model, the live image the
-// poller reads from that controller after "打开", and the Y range the README
-// asks for (800). It runs on a 1920 x 1080 offscreen screen, opens the window as
+// poller reads from that controller after "打开", and the Y range the demo
+// enters (app/demo.h). It runs on a 1920 x 1080 offscreen screen, opens the window as
 // the station does and checks that it needs no scrolling there, then saves a
 // PNG for the README.
 //
 // Re-baseline the README picture:
 //   ctest --test-dir build-test -R shot_mainwindow && cp build-test/tests/app/mainwindow.png docs/
 #include "app/functionpanel.h"
+#include "app/demo.h"
 #include "app/mainwindow.h"
 
+#include "chart/draw/picturebox.h"
 #include "chart/trendchart.h"
 #include "link/registerimage.h"
 #include "record/sampledb.h"
@@ -79,9 +81,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         // Timer 1 refreshes the panel from the image.
         QTRY_VERIFY(w.findChild<QLabel *>("D_3W_0")->text() != QLatin1String("0"));
-        w.functionPanel()->yMaximum()->setText(QStringLiteral("800"));
-        w.functionPanel()->applyY()->click();
-        // Timer 1 redraws the left scale for the new range.
+        demo::showSimulatedRange(w);
+        // The left scale follows the new range at once.
         QTRY_VERIFY([&w] {
             for (QLabel *l : w.findChildren<QLabel *>())
                 if (l->objectName().startsWith(QLatin1String("Label5_")) && l->text() == QLatin1String("800"))
@@ -95,6 +96,15 @@ private slots:
         QVERIFY2(!scroll->horizontalScrollBar()->isVisible(), "the window needs a horizontal scroll bar at 1920");
         QVERIFY2(!scroll->verticalScrollBar()->isVisible(), "the window needs a vertical scroll bar at 1080");
         w.trendChart()->repaintChart(); // timer 2's work, with the new range
+        // The simulated controller's curves are on the plot: PV1's red pen.
+        draw::PictureBox *plot = w.trendChart()->plot();
+        plot->flush();
+        const QImage picture = plot->picture().toImage();
+        int red = 0;
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                red += picture.pixelColor(x, y) == QColor(255, 0, 0) ? 1 : 0;
+        QVERIFY2(red > picture.width() / 4, qPrintable(QString::number(red)));
         const QString path = QDir(QCoreApplication::applicationDirPath()).filePath("mainwindow.png");
         QVERIFY(w.grab().save(path));
         qInfo() << "saved" << path;

@@ -62,7 +62,8 @@ private slots:
         QVERIFY(w.isLoaded());
         QCOMPARE(w.objectName(), QStringLiteral("ssqx"));
         QCOMPARE(w.accessibleDescription(), QStringLiteral("ssqx"));
-        QCOMPARE(w.windowTitle(), QStringLiteral("双回路控制器（温湿度控制） LX6100S "));
+        // The caption after the link state, which the task bar shows too.
+        QCOMPARE(w.windowTitle(), QStringLiteral("未连接 - 双回路控制器（温湿度控制） LX6100S "));
 
         auto *port = child<QComboBox>(&w, "Port");
         QVERIFY(port);
@@ -140,9 +141,12 @@ private slots:
         fake.settle();
         QVERIFY(fake.calls[1] == (LinkCall{LinkOp::ReadInput, 7, 3, 1, 8}));
 
+        QTRY_COMPARE(w.windowTitle(), QStringLiteral("通讯正常 - 双回路控制器（温湿度控制） LX6100S "));
+
         child<QPushButton>(&w, "Command10")->click(); // 关闭
         fake.settle();
         QVERIFY(fake.calls.last() == (LinkCall{LinkOp::Close, 7, 0, 0, 0}));
+        QCOMPARE(w.windowTitle(), QStringLiteral("未连接 - 双回路控制器（温湿度控制） LX6100S "));
         QVERIFY(!poller.isPolling());
         QVERIFY(!child<QPushButton>(&w, "Command21")->isEnabled());
         QVERIFY(!child<QPushButton>(&w, "Command23")->isEnabled());

@@ -1,6 +1,7 @@
 // Chart navigation through the main window: zoom limits, paging back and
 // forward through the ring of ids, the ruler cursor, the Y-range edit and the
 // function keys.
+#include "app/cursorreadout.h"
 #include "app/functionpanel.h"
 #include "app/mainwindow.h"
 #include "app/status/statuspanel.h"
@@ -14,6 +15,8 @@
 #include "link/registerimage.h"
 #include "tests/support/testenv.h"
 
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,7 +56,8 @@ class TestNavigation : public QObject {
         QSqlDatabase db = sampledb::openMainWindowConnection();
         QVERIFY(db.transaction());
         QSqlQuery q(db);
-        QVERIFY(q.prepare(QStringLiteral("insert into pv_data values (?,?,?,?,0,0,0,0,0,0,0,0,0)")));
+        QVERIFY(q.prepare(QStringLiteral("insert or replace into pv_data (w_id, w_date, w_time, v0, v1, v2, v3, v4, v5,"
+                                         " v6, v7, v8, v9) values (?,?,?,?,0,0,0,0,0,0,0,0,0)")));
         for (int id = first; id <= last; ++id) {
             const QDateTime at = momentOf(id, newest);
             q.bindValue(0, id);
@@ -86,6 +90,7 @@ private slots:
         sampledb::closeMainWindowConnection();
         QFile::remove(sampledb::defaultPath());
         chart::yRange() = chart::YRange{};
+        registerImage() = RegisterImage{};
     }
 
     void cleanup()
@@ -337,6 +342,22 @@ private slots:
         QCOMPARE(view().pagesBack, 1086);
         QCOMPARE(view().windowEndId, 1340);
         QVERIFY(f()->pageBack()->isEnabled());
+
+        // Ten minutes of recording while the operator pages: ids 1001..1600
+        // overwrite the oldest rows. The deepest page is measured from the
+        // newest id as it is now and still shows the oldest rows, 1620..1940,
+        // not the ten minutes just recorded.
+        seedRows(1001, 1600, 1600);
+        setNewestId(1600);
+        view().pagesBack = 1085;
+        press(Qt::Key_F7);
+        QCOMPARE(view().newestId, 1600);
+        QCOMPARE(view().windowEndId, 1940);
+        QCOMPARE(buffer[1].values[0], 1620.0f);
+        QCOMPARE(buffer[321].values[0], 1940.0f);
+        QCOMPARE(buffer[321].date, dayNumber(momentOf(1940, 1000).date()));
+        press(Qt::Key_F7);
+        QVERIFY(view().atOldest);
     }
 
     void theSliderEndsPageOncePerArrival()
@@ -373,40 +394,101 @@ private slots:
         openWindow(1000);
         chart::Buffer &buffer = m_window->trendChart()->chart().buffer();
         // Zoom 1: step 150, first slot 180; x = 1500 stands on slot 190.
+        buffer[190].filled = true;
         buffer[190].date = dayNumber(QDate(2026, 12, 1));
         buffer[190].time = (3600.0 * 13 + 60 * 5 + 9) / 86400.0;
         buffer[190].values = {};
         buffer[190].values[0] = 287;
         buffer[190].values[4] = 503;
         buffer[190].values[7] = 1.5f;
+        CursorReadout *readout = m_window->cursorReadout();
+        QVERIFY(!readout->isVisible());
         press(Qt::Key_F4);
         f()->slider()->setValue(1500);
+        QVERIFY(readout->isVisible());
+        QCOMPARE(readout->dateLabel()->text(), QStringLiteral("2026-12-01"));
+        QCOMPARE(readout->timeLabel()->text(), QStringLiteral("13:05:09"));
+        QCOMPARE(readout->valueLabel(0)->text(), QStringLiteral("287"));
+        QCOMPARE(readout->valueLabel(4)->text(), QStringLiteral("503")); // raw, no scaling
+        QCOMPARE(readout->valueLabel(7)->text(), QStringLiteral("1.5"));
+        QCOMPARE(readout->valueLabel(0)->palette().color(QPalette::Window), QColor(255, 255, 0));
+        // The panel and the clock are not the cursor's.
         status::StatusPanel *panel = m_window->statusPanel();
-        QCOMPARE(panel->dateLabel()->text(), QStringLiteral("2026-12-01"));
-        QCOMPARE(panel->timeLabel()->text(), QStringLiteral("13:05:09"));
-        QCOMPARE(panel->processLabel(0)->text(), QStringLiteral("287"));
-        QCOMPARE(panel->processLabel(4)->text(), QStringLiteral("503")); // raw, no scaling
-        QCOMPARE(panel->processLabel(7)->text(), QStringLiteral("1.5"));
-        QCOMPARE(panel->processLabel(0)->palette().color(QPalette::Window), QColor(255, 255, 0));
+        QVERIFY(panel->processLabel(0)->text() != QStringLiteral("287"));
+        QCOMPARE(panel->dateLabel()->text(), QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy")));
         draw::PictureBox *pt = m_window->trendChart()->plot();
         QVERIFY(pt->hasOverlayLine());
         QCOMPARE(pt->overlayLine(), QLineF(1500, 0, 1500, 7500));
         QCOMPARE(pt->overlayPen().color, QColor(192, 0, 192));
         // x = 1574 rounds to 10.49 -> slot 190 as well; 1575 is 10.5 -> 10 (to even).
+        buffer[191].filled = true;
         buffer[191].values[0] = 999;
         f()->slider()->setValue(1575);
-        QCOMPARE(panel->processLabel(0)->text(), QStringLiteral("287"));
+        QCOMPARE(readout->valueLabel(0)->text(), QStringLiteral("287"));
         f()->slider()->setValue(1576);
-        QCOMPARE(panel->processLabel(0)->text(), QStringLiteral("999"));
-        QCOMPARE(panel->dateLabel()->text(), QStringLiteral("1899-12-30")); // slot 191 holds no sample
+        QCOMPARE(readout->valueLabel(0)->text(), QStringLiteral("999"));
+        // A sample stored as not live shows when it was stored, not its values;
+        // a slot without a sample shows nothing.
+        buffer[191].live = chart::Liveness::NotLive;
+        f()->slider()->setValue(1500);
+        f()->slider()->setValue(1576);
+        QCOMPARE(readout->valueLabel(0)->text(), QString());
+        QCOMPARE(readout->dateLabel()->text(), QStringLiteral("1899-12-30"));
+        f()->slider()->setValue(1800); // slot 192, empty
+        QCOMPARE(readout->dateLabel()->text(), QString());
+        QCOMPARE(readout->timeLabel()->text(), QString());
         press(Qt::Key_F4);
         QVERIFY(!view().rulerMode);
         QCOMPARE(f()->ruler()->text(), QStringLiteral("F4 标尺"));
         QVERIFY(!f()->slider()->isEnabled());
         QVERIFY(m_window->timer1().isActive());
         QCOMPARE(pt->overlayLine(), QLineF(0, 0, 0, 330));
-        for (int j = 0; j < 8; ++j) // yellow no more, not even 3..7
-            QCOMPARE(panel->processLabel(j)->palette().color(QPalette::Window), QColor(255, 192, 255));
+        QVERIFY(!readout->isVisible());
+    }
+
+    // The status panel, its colours and the clock follow the controller in
+    // every chart mode; only the chart's live append stops.
+    void thePanelStaysLive_data()
+    {
+        QTest::addColumn<int>("newest");
+        QTest::addColumn<QString>("keys");
+        QTest::newRow("history view") << 1000 << "77";
+        QTest::newRow("ruler mode") << 1000 << "4";
+        QTest::newRow("ruler in history view") << 1000 << "74";
+        QTest::newRow("refused step back") << 300 << "7";
+    }
+
+    void thePanelStaysLive()
+    {
+        QFETCH(int, newest);
+        QFETCH(QString, keys);
+        openWindow(newest);
+        for (QChar k : keys)
+            press(k == u'7' ? Qt::Key_F7 : Qt::Key_F4);
+        QVERIFY(!m_window->timer1().isActive());
+        if (view().rulerMode)
+            f()->slider()->setValue(1500); // the cursor shows a sample meanwhile
+        status::StatusPanel *panel = m_window->statusPanel();
+        registerImage().liveSample[0] = 4321;
+        registerImage().discreteBits[2] = 1;
+        QTRY_COMPARE_WITH_TIMEOUT(panel->processLabel(0)->text(), QStringLiteral("4321"), 2000);
+        QCOMPARE(panel->stateLabel(2)->text(), QStringLiteral("ALM1报警"));
+        QCOMPARE(panel->processLabel(0)->palette().color(QPalette::Window), QColor(255, 192, 255));
+        QVERIFY(m_window->timer3().isActive());
+        QCOMPARE(panel->dateLabel()->text(), QDate::currentDate().toString(QStringLiteral("MM-dd-yyyy")));
+        QCOMPARE(panel->dateLabel()->palette().color(QPalette::Window), QColor(128, 255, 128));
+    }
+
+    // An empty database: the chart shows no invented sample, no time label
+    // reads "00:00:00 1899-12-30".
+    void anEmptyDatabaseShowsNoTimeLabel()
+    {
+        openWindow(0);
+        chart::TrendChart *tc = m_window->trendChart();
+        for (int k = 0; k < chart::kTimeLabelCount; ++k) {
+            QCOMPARE(tc->timeLabel(k)->text(), QString());
+            QCOMPARE(tc->dateLabel(k)->text(), QString());
+        }
     }
 
     void yRangeEdit_data()
@@ -473,6 +555,33 @@ private slots:
         QTest::newRow("run command list") << "Combo3";
         QTest::newRow("port list") << "Port";
         QTest::newRow("address list") << "Address";
+    }
+
+    // Esc closes an open drop-down list, as on every desktop, and nothing else.
+    void escapeClosesAnOpenListOnly_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::newRow("port list") << "Port";
+        QTest::newRow("address list") << "Address";
+        QTest::newRow("run command list") << "Combo3";
+    }
+
+    void escapeClosesAnOpenListOnly()
+    {
+        QFETCH(QString, list);
+        openWindow(1000);
+        auto *combo = m_window->findChild<QComboBox *>(list);
+        QVERIFY(combo);
+        combo->setFocus();
+        QTRY_VERIFY(combo->hasFocus());
+        combo->showPopup();
+        QTRY_VERIFY(combo->view()->isVisible());
+        QSignalSpy exited(m_window.get(), &MainWindow::exitRequested);
+        QTest::keyClick(combo->view(), Qt::Key_Escape);
+        QTRY_VERIFY(!combo->view()->isVisible());
+        QCOMPARE(exited.count(), 0);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(m_window->unloadGuard());
     }
 
     void escapeIsIgnoredWhileTypingAValue()

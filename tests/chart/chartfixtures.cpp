@@ -7,7 +7,10 @@
 #include <QFile>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
+
+#include <algorithm>
 
 namespace station::test {
 
@@ -52,10 +55,18 @@ QSqlDatabase SampleFile::database() const
 bool SampleFile::write(const QList<Record> &records)
 {
     QSqlDatabase db = database();
+    const bool withLive = std::any_of(records.cbegin(), records.cend(), [](const Record &r) { return r.live; });
+    if (withLive && !db.record(QStringLiteral("pv_data")).contains(QStringLiteral("w_live"))
+        && !exec(QStringLiteral("ALTER TABLE pv_data ADD COLUMN w_live INTEGER")))
+        return false;
     if (!db.transaction())
         return false;
     QSqlQuery q(db);
-    if (!q.prepare(QStringLiteral("INSERT OR REPLACE INTO pv_data VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)")))
+    const QString columns = QStringLiteral("w_id, w_date, w_time, v0, v1, v2, v3, v4, v5, v6, v7, v8, v9");
+    const QString text = withLive
+        ? QStringLiteral("INSERT OR REPLACE INTO pv_data (%1, w_live) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)").arg(columns)
+        : QStringLiteral("INSERT OR REPLACE INTO pv_data (%1) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)").arg(columns);
+    if (!q.prepare(text))
         return false;
     for (const Record &r : records) {
         q.bindValue(0, r.id);
@@ -63,6 +74,8 @@ bool SampleFile::write(const QList<Record> &records)
         q.bindValue(2, r.time);
         for (int j = 0; j < 10; ++j)
             q.bindValue(3 + j, double(r.values[j]));
+        if (withLive)
+            q.bindValue(13, r.live ? QVariant(int(*r.live)) : QVariant(QMetaType(QMetaType::Int)));
         if (!q.exec()) {
             qWarning("insert failed: %s", qPrintable(q.lastError().text()));
             db.rollback();

@@ -10,6 +10,7 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace station::test {
 
@@ -29,6 +30,7 @@ struct Record {
     double date = 0;
     double time = 0;
     std::array<float, 10> values{};
+    std::optional<bool> live; // w_live; unset leaves it NULL (unknown)
 };
 
 // A record dated at the given moment, value column 0 = the id (so a test can
@@ -48,7 +50,9 @@ public:
     QString connectionName() const { return m_name; }
     QString path() const { return m_path; }
 
-    // Inserts or replaces the records in one transaction.
+    // Inserts or replaces the records in one transaction. A record with its
+    // live state set gives the file the recorder's w_live column first, as
+    // the recorder adds it to an older file.
     bool write(const QList<Record> &records);
     bool setPointer(std::int32_t newest, std::int32_t copy);
     bool exec(const QString &sql);

@@ -1,5 +1,6 @@
 // Loading the chart buffer from real SQLite sample files: the two query forms,
-// the ring wrap, row order, gap marks, short and broken databases.
+// the ring wrap, ring order, gap marks, live and not-live rows, short and
+// broken databases.
 #include "chart/chart.h"
 #include "chart/history.h"
 #include "chart/render.h"
@@ -56,16 +57,18 @@ private slots:
     void windowInsideTheRing();
     void windowWrapsPastTheTopOfTheRing();
     void historyLengthWindow();
-    void newDatabaseOfFiftyRecords();
-    void firstRecordsJustAfterMidnight();
+    void aYoungRingKeepsItsNewestRowsAtTheRightEnd();
+    void midnightMarksTheFirstSampleOfTheDay();
     void gapMarksSixMinutesNotFour();
-    void rowsInDateAndTimeOrder();
+    void rowsInRingOrderWhateverTheirTimes();
+    void aClockSetBackKeepsTheNewestRowsAtTheLiveEdge();
+    void notLiveRowsDrawNoPen();
     void loadClearsAllButColumnNineAndSlot322();
     void unreadableValuesKeepTheClearedSlot();
 
     void readNewestIdAndCopy();
     void failedControlReadKeepsTheNewestId();
-    void missingDatabaseGivesFlatZeroLines();
+    void missingDatabaseDrawsNoPen();
     void failingQueriesGiveFlatZeroLines_data();
     void failingQueriesGiveFlatZeroLines();
 };
@@ -82,17 +85,17 @@ void TestChartHistory::windowStartAndQueryText_data()
     QTest::addColumn<int>("start");
     QTest::addColumn<QString>("text");
     QTest::newRow("5000, 241") << 5000 << 241 << 4759
-                               << "select * from  pv_data where w_id  between 4760 and 5000 order by w_date,w_time";
+                               << "select * from  pv_data where w_id  between 4760 and 5000 order by w_id";
     QTest::newRow("241, 241") << 241 << 241 << 0
-                              << "select * from  pv_data where w_id  between 1 and 241 order by w_date,w_time";
+                              << "select * from  pv_data where w_id  between 1 and 241 order by w_id";
     QTest::newRow("100, 241") << 100 << 241 << 65359
-                              << "select * from  pv_data where w_id not between 101 and 65359 order by w_date,w_time ";
+                              << "select * from  pv_data where w_id > 65359 or w_id <= 100 order by w_id <= 100, w_id";
     QTest::newRow("340, 321") << 340 << 321 << 19
-                              << "select * from  pv_data where w_id  between 20 and 340 order by w_date,w_time";
+                              << "select * from  pv_data where w_id  between 20 and 340 order by w_id";
     QTest::newRow("65470, 321") << 65470 << 321 << 65149
-                                << "select * from  pv_data where w_id  between 65150 and 65470 order by w_date,w_time";
+                                << "select * from  pv_data where w_id  between 65150 and 65470 order by w_id";
     QTest::newRow("0, 241 (fresh ring)") << 0 << 241 << 65259
-                                         << "select * from  pv_data where w_id not between 1 and 65259 order by w_date,w_time ";
+                                         << "select * from  pv_data where w_id > 65259 or w_id <= 0 order by w_id <= 0, w_id";
 }
 
 void TestChartHistory::windowStartAndQueryText()
@@ -161,8 +164,11 @@ void TestChartHistory::historyLengthWindow()
     QCOMPARE(b[322].values[0], 99.0f);
 }
 
-void TestChartHistory::newDatabaseOfFiftyRecords()
+void TestChartHistory::aYoungRingKeepsItsNewestRowsAtTheRightEnd()
 {
+    // A new database holding 50 records: they stand in the slots of their ids,
+    // 192..241, so the live view shows them up to its edge at their true
+    // times; slots 1..191 hold no sample (ids 65310..65500 were never written).
     SampleFile file(QStringLiteral("fifty"));
     QVERIFY(file.write(run(1, 50, kMorning)));
     QVERIFY(file.setPointer(50, 50));
@@ -172,25 +178,27 @@ void TestChartHistory::newDatabaseOfFiftyRecords()
     QCOMPARE(chart.view().newestId, 50);
     QCOMPARE(chart.view().windowEndId, 50);
     const Buffer &b = chart.buffer();
-    for (int i = 1; i <= 50; ++i)
-        QCOMPARE(b[i].values[0], float(i));
-    for (int i = 51; i <= 241; ++i) {
-        QCOMPARE(b[i].values[0], 0.0f);
-        QCOMPARE(b[i].time, 0.0);
+    for (int i = 1; i <= 191; ++i)
+        QVERIFY(!b[i].filled);
+    for (int i = 192; i <= 241; ++i) {
+        QVERIFY(b[i].filled);
+        QCOMPARE(b[i].values[0], float(i - 191));
     }
-    // Slot 1 follows the zero slot 0; slot 51 drops from 08:00:49 to time 0.
-    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 51}));
-    QCOMPARE(b[51].gapMark, std::int16_t(51));
+    QCOMPARE(b[241].time, dayFraction(kMorning.time().addSecs(49)));
+    // The first recorded row follows no sample: it is marked.
+    QCOMPARE(gapMarkedSlots(b), QList<int>{192});
 }
 
-void TestChartHistory::firstRecordsJustAfterMidnight()
+void TestChartHistory::midnightMarksTheFirstSampleOfTheDay()
 {
+    // Only the time of day is compared: 23:59:59 -> 00:00:00 looks like a jump
+    // back by almost a day. Slot 1 follows slot 0, which holds no sample.
     SampleFile file(QStringLiteral("midnight"));
-    QVERIFY(file.write(run(1, 50, QDateTime(QDate(2024, 3, 5), QTime(0, 0, 0)))));
+    QVERIFY(file.write(run(1, 241, QDateTime(QDate(2024, 3, 5), QTime(23, 58, 0)))));
     Buffer b{};
-    QCOMPARE(loadWindow(file.database(), b, 50, 241), 50);
-    // 00:00:00 .. 00:00:49 lie within five minutes of time 0 on both sides.
-    QCOMPARE(gapMarkedSlots(b), QList<int>{});
+    QCOMPARE(loadWindow(file.database(), b, 241, 241), 241);
+    QCOMPARE(b[121].time, 0.0);
+    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 121}));
 }
 
 void TestChartHistory::gapMarksSixMinutesNotFour()
@@ -206,16 +214,17 @@ void TestChartHistory::gapMarksSixMinutesNotFour()
     QVERIFY(file.write(rows));
     Buffer b{};
     QCOMPARE(loadWindow(file.database(), b, 241, 241), 14);
-    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 11, 14, 15}));
+    // Slot 15 holds no sample and carries no mark.
+    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 11, 14}));
     QCOMPARE(b[11].gapMark, std::int16_t(11));
     QCOMPARE(b[14].gapMark, std::int16_t(14));
 }
 
-void TestChartHistory::rowsInDateAndTimeOrder()
+void TestChartHistory::rowsInRingOrderWhateverTheirTimes()
 {
     SampleFile file(QStringLiteral("order"));
-    // Ids run against time: id 1 is the newest row; and two days, where the
-    // date decides before the time of day.
+    // Ids run against time (id 1 is the latest time), across midnight: the
+    // slots follow the ids, never the dates and times.
     QList<Record> rows;
     const QDateTime lateEvening(QDate(2024, 3, 5), QTime(23, 59, 0));
     for (int id = 1; id <= 241; ++id)
@@ -224,13 +233,98 @@ void TestChartHistory::rowsInDateAndTimeOrder()
     Buffer b{};
     QCOMPARE(loadWindow(file.database(), b, 241, 241), 241);
     for (int i = 1; i <= 241; ++i)
-        QCOMPARE(b[i].values[0], float(242 - i));
-    // 23:59:00 .. 23:59:59 on the 5th come before 00:00:00 .. on the 6th.
-    QCOMPARE(b[60].date, dayNumber(QDate(2024, 3, 5)));
-    QCOMPARE(b[61].date, dayNumber(QDate(2024, 3, 6)));
-    QCOMPARE(b[61].time, 0.0);
-    // Midnight: the time of day falls back by almost a whole day.
-    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 61}));
+        QCOMPARE(b[i].values[0], float(i));
+    QCOMPARE(b[181].date, dayNumber(QDate(2024, 3, 6)));
+    QCOMPARE(b[181].time, 0.0);
+    QCOMPARE(b[182].date, dayNumber(QDate(2024, 3, 5)));
+    // Each row lies a second before the one ahead of it in the ring: no gap,
+    // except where the time of day jumps from 00:00:00 back to 23:59:59.
+    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 182}));
+}
+
+void TestChartHistory::aClockSetBackKeepsTheNewestRowsAtTheLiveEdge()
+{
+    // One run recorded ids 1..200 from 10:00:00; the next run, with the PC
+    // clock set back an hour, recorded ids 201..300 from 09:05:00. The live
+    // view still ends with id 300 at its edge, labelled with its stored time,
+    // and the jump back is marked where it happened.
+    SampleFile file(QStringLiteral("clockback"));
+    const QDateTime firstRun(QDate(2024, 10, 27), QTime(10, 0, 0));
+    const QDateTime secondRun(QDate(2024, 10, 27), QTime(9, 5, 0));
+    QList<Record> rows = run(1, 200, firstRun);
+    rows += run(201, 300, secondRun);
+    for (Record &r : rows)
+        r.values[0] = float(r.id % 47);
+    QVERIFY(file.write(rows));
+    QVERIFY(file.setPointer(300, 300));
+    Chart chart;
+    draw::RecordingCanvas canvas(QSizeF(12008, 7508));
+    chart.setCanvas(&canvas);
+    QSignalSpy labels(&chart, &Chart::timeLabelsChanged);
+    chart.setConnectionName(file.connectionName());
+    chart.windowLoad();
+    const Buffer &b = chart.buffer();
+    QCOMPARE(b[241].values[0], float(300 % 47));
+    QCOMPARE(b[241].time, dayFraction(QTime(9, 6, 39)));
+    QCOMPARE(b[142].values[0], float(201 % 47)); // the first row of the second run
+    QCOMPARE(b[142].gapMark, std::int16_t(142));
+    // The pens run on to X = 9000, ending (one slot behind, as always in the
+    // live view) on id 299, the second run's row before the newest.
+    const auto red = canvas.linesWithColor(QColor(255, 0, 0));
+    QCOMPARE(red.size(), 60);
+    QCOMPARE(red.last().x2, 9000.0);
+    QCOMPARE(red.last().y2, 7508.0 - 125 * (299 % 47));
+    // Label 6 names slot 241: id 300 at its stored time.
+    QCOMPARE(labels.size(), 1);
+    const auto texts = labels.last().at(0).value<TimeLabels>();
+    QCOMPARE(texts.time[6].value(), QStringLiteral("09:06:39"));
+    QCOMPARE(texts.time[0].value(), QStringLiteral("09:05:39")); // slot 181, id 240
+}
+
+void TestChartHistory::notLiveRowsDrawNoPen()
+{
+    // A history window (ids 620..940 in slots 1..321) whose ids 700..759 were
+    // stored as not live (zeros before "打开", frozen values while the line was
+    // silent) and ids 620..650 in an older form, of unknown state. At zoom 4
+    // slot s is drawn at x = 37.5 s: no pen touches slots 81..140, the
+    // unknown rows draw as live ones, and the first live row after the break
+    // carries a gap mark.
+    SampleFile file(QStringLiteral("notlive"));
+    QList<Record> rows = run(1, 1000, kMorning);
+    for (Record &r : rows) {
+        r.values[0] = 30;
+        if (r.id >= 700 && r.id <= 759)
+            r.live = false;
+        else if (r.id > 650)
+            r.live = true;
+    }
+    QVERIFY(file.write(rows));
+    Chart chart;
+    draw::RecordingCanvas canvas(QSizeF(12008, 7508));
+    chart.setCanvas(&canvas);
+    chart.setConnectionName(file.connectionName());
+    chart.view().zoomLevel = 4;
+    chart.view().windowEndId = 940;
+    chart.view().windowLength = kHistoryWindow;
+    chart.view().markEnd = chart.view().curveEnd = kHistoryWindow;
+    QCOMPARE(chart.loadWindow(), 321);
+    chart.repaint();
+    const Buffer &b = chart.buffer();
+    QCOMPARE(b[81].live, Liveness::NotLive);
+    QCOMPARE(b[80].live, Liveness::Live);
+    QCOMPARE(b[1].live, Liveness::Unknown);
+
+    // Segments k = 2..80 and 142..320 (k = 1 starts at slot 0).
+    const auto red = canvas.linesWithColor(QColor(255, 0, 0));
+    QCOMPARE(red.size(), 79 + 179);
+    for (const auto &l : red) {
+        QVERIFY2(l.x2 <= 3000 || l.x1 >= 5288, qPrintable(QStringLiteral("%1..%2").arg(l.x1).arg(l.x2)));
+        QCOMPARE(l.y1, 3758.0);
+    }
+    QCOMPARE(red[0].x1, 38.0); // slot 1, unknown, draws
+    const auto marks = canvas.linesWithColor(QColor(255, 255, 0));
+    QCOMPARE(marks.size(), 2); // slot 1 and slot 141
+    QCOMPARE(marks[1].x1, 141 * 37.5);
 }
 
 void TestChartHistory::loadClearsAllButColumnNineAndSlot322()
@@ -263,7 +357,9 @@ void TestChartHistory::loadClearsAllButColumnNineAndSlot322()
     QCOMPARE(b[0].values[0], 0.0f);
     QCOMPARE(b[322].time, 0.5);
     QCOMPARE(b[322].gapMark, std::int16_t(5));
-    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 11, 322}));
+    QVERIFY(b[10].filled);
+    QVERIFY(!b[11].filled);
+    QCOMPARE(gapMarkedSlots(b), (QList<int>{1, 322}));
 }
 
 void TestChartHistory::unreadableValuesKeepTheClearedSlot()
@@ -315,7 +411,7 @@ void TestChartHistory::failedControlReadKeepsTheNewestId()
     QCOMPARE(chart.view().newestId, 777);
 }
 
-void TestChartHistory::missingDatabaseGivesFlatZeroLines()
+void TestChartHistory::missingDatabaseDrawsNoPen()
 {
     // The main window's connection on a file that cannot be opened: a folder
     // stands where the file should be.
@@ -338,14 +434,12 @@ void TestChartHistory::missingDatabaseGivesFlatZeroLines()
     QCOMPARE(chart.buffer()[100].values[0], 0.0f);
     QCOMPARE(gapMarkedSlots(chart.buffer()), QList<int>{});
 
-    // Flat lines at 0: the process pens on the bottom edge, the percent pens
-    // at 0 %, 625 twips above it.
-    QCOMPARE(canvas.lines().size(), 62 + 60 * 6);
-    for (int i = 62; i < canvas.lines().size(); ++i) {
-        const auto &l = canvas.lines()[i];
-        const double y = (l.pen.color == QColor(128, 0, 0) || l.pen.color == QColor(0, 0, 128)) ? 6883 : 7508;
-        QCOMPARE(l.y1, y);
-        QCOMPARE(l.y2, y);
+    // No row, no sample: the grid alone, and no time under it.
+    QCOMPARE(canvas.lines().size(), 62);
+    const auto texts = labels.last().at(0).value<TimeLabels>();
+    for (int k = 0; k < kTimeLabelCount; ++k) {
+        QCOMPARE(texts.time[k].value(), QString());
+        QCOMPARE(texts.date[k].value(), QString());
     }
 }
 

@@ -38,6 +38,7 @@ Buffer secondsBuffer()
     for (int s = 1; s < kSlotCount; ++s) {
         b[s].date = march5();
         b[s].time = at(12, 0, 0) + s / kSecondsPerDay;
+        b[s].filled = true;
     }
     return b;
 }
@@ -61,7 +62,8 @@ private slots:
     void extrapolationPastMidnightRollsTheDate();
     void exactlyOneDoesNotRollOver();
     void windowLengthThreshold();
-    void unloadedSlotsShowDayZero();
+    void slotsWithoutASampleShowNoTime_data();
+    void slotsWithoutASampleShowNoTime();
     void leftScale_data();
     void leftScale();
     void percentScaleAndCaptions();
@@ -151,6 +153,7 @@ void TestChartLabels::exactlyOneDoesNotRollOver()
 {
     // A newest sample one step before midnight: label 7 lands on exactly 1.0.
     Slot newest;
+    newest.filled = true;
     newest.date = march5();
     newest.time = 1.0 - liveStep(1);
     QCOMPARE(newest.time + liveStep(1), 1.0); // the precondition of this test
@@ -180,13 +183,33 @@ void TestChartLabels::windowLengthThreshold()
     QCOMPARE(timeLabels(b, view(4, 320)).time[7].value(), QStringLiteral("12:04:41"));
 }
 
-void TestChartLabels::unloadedSlotsShowDayZero()
+// A label whose slot holds no sample is blank (not "00:00:00 1899-12-30"), and
+// so are the live view's extrapolated labels when slot 241 holds none.
+void TestChartLabels::slotsWithoutASampleShowNoTime_data()
 {
-    const Buffer b{};
-    const TimeLabels labels = timeLabels(b, view(2, kHistoryWindow));
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("filledFrom"); // slots filledFrom..322 hold samples
+    QTest::addColumn<QString>("shown");  // '1' where label k shows a time
+    QTest::newRow("history, none") << int(kHistoryWindow) << 400 << "000000000";
+    QTest::newRow("live, none") << int(kLiveWindow) << 400 << "000000000";
+    QTest::newRow("history, from slot 201") << int(kHistoryWindow) << 201 << "000011111";
+    QTest::newRow("live, from slot 201") << int(kLiveWindow) << 201 << "000011111";
+    QTest::newRow("live, slots past 241") << int(kLiveWindow) << 242 << "000000000";
+}
+
+void TestChartLabels::slotsWithoutASampleShowNoTime()
+{
+    QFETCH(int, length);
+    QFETCH(int, filledFrom);
+    QFETCH(QString, shown);
+    Buffer b = secondsBuffer();
+    for (int s = 0; s < std::min(filledFrom, kSlotCount); ++s)
+        b[s].filled = false;
+    const TimeLabels labels = timeLabels(b, view(2, length));
     for (int k = 0; k < kTimeLabelCount; ++k) {
-        QCOMPARE(labels.time[k].value(), QStringLiteral("00:00:00"));
-        QCOMPARE(labels.date[k].value(), QStringLiteral("1899-12-30"));
+        QCOMPARE(labels.time[k].value().isEmpty(), shown[k] == u'0');
+        QCOMPARE(labels.date[k].value().isEmpty(), shown[k] == u'0');
+        QVERIFY(labels.date[k].value() != QStringLiteral("1899-12-30"));
     }
 }
 
@@ -238,6 +261,8 @@ void TestChartLabels::windowStartTexts()
     ViewState broken = view(1, kLiveWindow);
     broken.firstSlot = 400;
     QVERIFY(!chart::windowStartTexts(b, broken));
+    Buffer empty{};
+    QVERIFY(!chart::windowStartTexts(empty, view(1, kLiveWindow)));
 }
 
 STATION_TEST_MAIN(TestChartLabels)

@@ -81,6 +81,7 @@ private slots:
     void reloadAtTheRightEdge_data();
     void reloadAtTheRightEdge();
     void endsBeyondTheRightEdgeReload();
+    void samplesAppendedWhileTheLineIsSilentDrawNoPen();
     void endToEndWithTheRecorder();
 };
 
@@ -135,7 +136,11 @@ void TestChartLive::appendStoresTheSampleInSlotCurveEnd()
 
 void TestChartLive::pensGrowOneSegmentPerAppend()
 {
-    LiveChart live(QStringLiteral("none"));
+    SampleFile file(QStringLiteral("grow"));
+    QVERIFY(file.write(records(1, 300, morning())));
+    QVERIFY(file.setPointer(300, 300));
+    LiveChart live(file.connectionName(), morning().addSecs(300));
+    live.chart.windowLoad();
     live.chart.view().zoomLevel = 2;
     live.chart.repaint();
     QCOMPARE(live.redSegments(), 120);
@@ -197,8 +202,9 @@ void TestChartLive::reloadAtTheRightEdge()
     QCOMPARE(b[241].values[0], float(appends % 60));
     QCOMPARE(b[241].time, dayFraction(morning().addSecs(300 + appends).time()));
     QCOMPARE(b[242].values[0], 0.0f);
-    // Back at the live edge: 60 x zoom segments ending at X = 9000.
-    QCOMPARE(live.redSegments(), 60 * zoom);
+    // Back at the live edge: 60 x zoom segments ending at X = 9000 (at zoom 4
+    // the first would start at slot 0, which holds no sample).
+    QCOMPARE(live.redSegments(), 60 * zoom - (zoom == 4 ? 1 : 0));
     QCOMPARE(live.canvas.linesWithColor(kRed).last().x2, 9000.0);
 }
 
@@ -218,6 +224,34 @@ void TestChartLive::endsBeyondTheRightEdgeReload()
     QCOMPARE(live.chart.buffer()[241].values[0], 30.0f);
 }
 
+void TestChartLive::samplesAppendedWhileTheLineIsSilentDrawNoPen()
+{
+    SampleFile file(QStringLiteral("silent"));
+    QVERIFY(file.write(records(1, 300, morning())));
+    QVERIFY(file.setPointer(300, 300));
+    LiveChart live(file.connectionName(), morning().addSecs(300));
+    live.chart.windowLoad();
+    // Appends 2..4 come while the controller is silent.
+    int append = 0;
+    live.chart.setLiveness([&append] { return append >= 2 && append <= 4 ? Liveness::NotLive : Liveness::Live; });
+    SampleFlags flags;
+    for (append = 1; append <= 6; ++append) {
+        live.clock.advance(1);
+        flags.newSample = true;
+        QVERIFY(live.chart.liveAppend(sample(20), flags));
+    }
+    const Buffer &b = live.chart.buffer();
+    QCOMPARE(b[243].live, Liveness::NotLive);
+    QCOMPARE(b[246].live, Liveness::Live);
+    // The pens reach slot 246: the loaded window's 60 segments, then those to
+    // slots 241 and 242 (X = 9300), none through the stale slots 243..245;
+    // slot 246 follows them and is marked.
+    QCOMPARE(live.redSegments(), 62);
+    QCOMPARE(live.canvas.linesWithColor(kRed).last().x2, 9300.0);
+    QCOMPARE(b[246].gapMark, std::int16_t(246));
+    QCOMPARE(b[242].gapMark, std::int16_t(0));
+}
+
 void TestChartLive::endToEndWithTheRecorder()
 {
     const QString path = QDir(dataDir()).filePath(QStringLiteral("endtoend.db"));
@@ -233,7 +267,7 @@ void TestChartLive::endToEndWithTheRecorder()
     chart.setDatabase([&mainWindow] { return mainWindow.database(); });
     sampleFlags().notifyEnabled = true;
     chart.windowLoad();
-    QCOMPARE(canvas.linesWithColor(kRed).size(), 60);
+    QCOMPARE(canvas.linesWithColor(kRed).size(), 0); // nothing recorded yet: no pen
 
     for (int second = 1; second <= 25; ++second) {
         clock.advance(1);
@@ -244,14 +278,18 @@ void TestChartLive::endToEndWithTheRecorder()
         QVERIFY(chart.liveAppend(registerImage().liveSample, sampleFlags()));
         QVERIFY(!sampleFlags().newSample);
         const int segments = int(canvas.linesWithColor(kRed).size());
-        // One segment more each second; the 20th record reloads the window.
-        QCOMPARE(segments, second < 20 ? 60 + second : 60 + second - 20);
+        // The pens reach slot curve end - 1 and join only samples: the first
+        // segment joins the first two appended ones. The 20th record reloads
+        // the window, whose records 1..20 stand in slots 222..241.
+        QCOMPARE(segments, second < 20 ? std::max(0, second - 2) : 18 + second - 20);
     }
     QCOMPARE(recorder.pointer(), 25);
     QCOMPARE(chart.view().newestId, 20);
-    // The reload read records 1..20 (young ring: they fill slots 1..20).
-    for (int s = 1; s <= 20; ++s)
-        QCOMPARE(chart.buffer()[s].values[0], float(s));
+    // The reload read records 1..20 (young ring: they end at slot 241).
+    for (int s = 1; s <= 221; ++s)
+        QVERIFY(!chart.buffer()[s].filled);
+    for (int s = 222; s <= 241; ++s)
+        QCOMPARE(chart.buffer()[s].values[0], float(s - 221));
     // After the reload, records 21..25 went live into slots 242..246, and slot
     // 241 holds the live copy of record 20.
     QCOMPARE(chart.buffer()[241].values[0], 20.0f);

@@ -43,10 +43,26 @@ ViewState historyView(std::int16_t zoom)
     return v;
 }
 
-void fillColumn(Buffer &b, int column, float value)
+// Slots 1..322 hold samples, as after a load and appends.
+void fillSlots(Buffer &b)
 {
     for (int s = 1; s < kSlotCount; ++s)
+        b[s].filled = true;
+}
+
+void fillColumn(Buffer &b, int column, float value)
+{
+    fillSlots(b);
+    for (int s = 1; s < kSlotCount; ++s)
         b[s].values[column] = value;
+}
+
+QList<double> xsOf(const QList<Line> &lines)
+{
+    QList<double> xs;
+    for (const Line &l : lines)
+        xs << l.x1 << l.x2;
+    return xs;
 }
 
 } // namespace
@@ -62,7 +78,9 @@ private slots:
     void negativeMinimumShiftsTheScale();
     void percentScaleOfColumnsEightAndNine_data();
     void percentScaleOfColumnsEightAndNine();
-    void zoomFourRisesFromSlotZero();
+    void zoomFourStartsAtSlotOne();
+    void noPenToAMissingOrNotLiveSample_data();
+    void noPenToAMissingOrNotLiveSample();
     void zeroSpanPutsProcessPensOnTheBottomEdge();
     void offsetOverflowKeepsThePreviousOffset();
     void penOrderWidthsAndStyle();
@@ -176,29 +194,65 @@ void TestChartRender::percentScaleOfColumnsEightAndNine()
     YRange range;
     RecordingCanvas c = plotCanvas();
     drawCurves(c, b, historyView(4), range);
-    // Segment 1 starts at slot 0 (zero: 6883); check the second segment.
+    // Segment 1 would start at slot 0, which holds no sample: the first line
+    // drawn joins slots 1 and 2.
     for (const QColor &color : {kColumn8, kColumn9}) {
-        const Line l = c.linesWithColor(color)[1];
+        const Line l = c.linesWithColor(color)[0];
+        QCOMPARE(l.x1, 38.0);
         QCOMPARE(l.y1, y);
         QCOMPARE(l.y2, y);
         QCOMPARE(l.pen.width, 1);
     }
 }
 
-void TestChartRender::zoomFourRisesFromSlotZero()
+void TestChartRender::zoomFourStartsAtSlotOne()
 {
+    // Zoom 4 begins its first segment at slot 0, which is never loaded: no
+    // line rises from an invented 0 there.
     Buffer b{};
     fillColumn(b, 0, 50);
     YRange range;
     RecordingCanvas c = plotCanvas();
     drawCurves(c, b, liveView(4), range);
     const QList<Line> red = c.linesWithColor(kRed);
-    QCOMPARE(red.size(), 240);
+    QCOMPARE(red.size(), 239);
     const draw::Pen pen{2, kRed, LineStyle::Solid};
-    QCOMPARE(red[0], (Line{0, 7508, 38, 1258, pen}));   // slot 0 (zero) to slot 1 at [37.5] = 38
-    QCOMPARE(red[1], (Line{38, 1258, 75, 1258, pen}));
-    QCOMPARE(red[2], (Line{75, 1258, 112, 1258, pen})); // [112.5] = 112
-    QCOMPARE(red[239].x2, 9000.0);
+    QCOMPARE(red[0], (Line{38, 1258, 75, 1258, pen}));  // slot 1 at [37.5] = 38 to slot 2
+    QCOMPARE(red[1], (Line{75, 1258, 112, 1258, pen})); // [112.5] = 112
+    QCOMPARE(red[238].x2, 9000.0);
+}
+
+// A slot that holds no sample, or a sample that is not live, breaks every pen
+// on both sides of it; a sample of unknown state (an older file) draws.
+void TestChartRender::noPenToAMissingOrNotLiveSample_data()
+{
+    QTest::addColumn<bool>("filled");
+    QTest::addColumn<int>("live");
+    QTest::addColumn<int>("segments");
+    QTest::newRow("missing") << false << int(Liveness::Unknown) << 58;
+    QTest::newRow("not live") << true << int(Liveness::NotLive) << 58;
+    QTest::newRow("live") << true << int(Liveness::Live) << 60;
+    QTest::newRow("unknown") << true << int(Liveness::Unknown) << 60;
+}
+
+void TestChartRender::noPenToAMissingOrNotLiveSample()
+{
+    QFETCH(bool, filled);
+    QFETCH(int, live);
+    QFETCH(int, segments);
+    Buffer b{};
+    fillColumn(b, 0, 30);
+    b[200].filled = filled; // zoom 1: slot 200 is drawn at x = 20 x 150 = 3000
+    b[200].live = Liveness(live);
+    YRange range;
+    RecordingCanvas c = plotCanvas();
+    drawCurves(c, b, liveView(1), range);
+    for (const QColor &color : {kRed, kBlue, kColumn8, kColumn9}) {
+        const QList<Line> lines = c.linesWithColor(color);
+        QCOMPARE(lines.size(), segments);
+        QCOMPARE(xsOf(lines).contains(3000.0), segments == 60);
+        QCOMPARE(lines.last().x2, 9000.0);
+    }
 }
 
 void TestChartRender::zeroSpanPutsProcessPensOnTheBottomEdge()
@@ -244,6 +298,7 @@ void TestChartRender::offsetOverflowKeepsThePreviousOffset()
 void TestChartRender::penOrderWidthsAndStyle()
 {
     Buffer b{};
+    fillSlots(b);
     RecordingCanvas c = plotCanvas();
     c.setLineStyle(LineStyle::Dash); // what the gap marks leave behind
     YRange range;
@@ -273,7 +328,8 @@ void TestChartRender::segmentCountsPerView_data()
     QTest::newRow("live zoom 1, 19 appended") << 1 << 260 << 79 << 11850.0;
     QTest::newRow("live zoom 2, 4 appended") << 2 << 245 << 124 << 9300.0;
     QTest::newRow("history zoom 1") << 1 << 321 << 140 << 21000.0;
-    QTest::newRow("history zoom 4") << 4 << 321 << 320 << 12000.0;
+    // Zoom 4 starts at slot 0, which holds no sample: one segment fewer.
+    QTest::newRow("history zoom 4") << 4 << 321 << 319 << 12000.0;
 }
 
 void TestChartRender::segmentCountsPerView()
@@ -283,6 +339,7 @@ void TestChartRender::segmentCountsPerView()
     QFETCH(int, segments);
     QFETCH(double, lastX);
     Buffer b{};
+    fillSlots(b);
     ViewState v = liveView(std::int16_t(zoom));
     v.curveEnd = std::int16_t(curveEnd);
     YRange range;
@@ -298,6 +355,7 @@ void TestChartRender::slotsBeyondTheBufferAreSkipped()
     // Mark end and curve end may pass the buffer when the zoom changes in live
     // view; segments whose slots do not exist are skipped.
     Buffer b{};
+    fillSlots(b);
     b[322].values[0] = 60;
     b[322].gapMark = 322;
     ViewState v = liveView(1);
@@ -356,6 +414,7 @@ void TestChartRender::repaintSequence()
     chart.setCanvas(&c);
     chart.view().zoomLevel = 3;
     chart.view().markEnd = chart.view().curveEnd = kLiveWindow;
+    fillSlots(chart.buffer());
     chart.buffer()[61 + 10].gapMark = 71;
     int labelSteps = 0;
     connect(&chart, &Chart::timeLabelsChanged, this, [&] {

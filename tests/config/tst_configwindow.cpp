@@ -57,6 +57,8 @@ private slots:
     void firstRefreshFromZeroImage();
     void refreshKeepsUnknownCodesAndEntries();
     void comboPickWritesCode();
+    void pickingTheEntryShownWritesIt_data();
+    void pickingTheEntryShownWritesIt();
     void comboTextMatchingNoEntryWritesNothing_data();
     void comboTextMatchingNoEntryWritesNothing();
     void textBoxWrites_data();
@@ -261,6 +263,36 @@ void TestConfigWindow::comboPickWritesCode()
     QCOMPARE(combo->currentText(), QStringLiteral("2"));
 }
 
+// Every list opens on its first entry: choosing that entry from the list is a
+// write of code 0 (an alarm off, 4800 baud, ...), the only way to send it.
+void TestConfigWindow::pickingTheEntryShownWritesIt_data()
+{
+    QTest::addColumn<int>("element");
+    QTest::addColumn<int>("reg");
+    for (const config::Parameter &p : config::parameters())
+        if (p.isEnumerated())
+            QTest::newRow(qPrintable(config::entryControlName(p))) << p.element() << int(p.reg);
+}
+
+void TestConfigWindow::pickingTheEntryShownWritesIt()
+{
+    QFETCH(int, element);
+    QFETCH(int, reg);
+    open();
+    auto *combo = qobject_cast<QComboBox *>(m_window->entry(element));
+    QVERIFY(combo);
+    focus(combo);
+    combo->showPopup();
+    QAbstractItemView *list = combo->view();
+    QTRY_VERIFY(list->isVisible());
+    QCOMPARE(list->currentIndex().row(), 0);
+    QTest::keyClick(list, Qt::Key_Return);
+    QTRY_VERIFY(!list->isVisible());
+    leave(combo);
+    QCOMPARE(writes(*m_link), QStringLiteral("%1=0").arg(reg));
+    QCOMPARE(combo->currentText(), QStringLiteral("0"));
+}
+
 void TestConfigWindow::comboTextMatchingNoEntryWritesNothing_data()
 {
     QTest::addColumn<QString>("typed");
@@ -352,14 +384,19 @@ void TestConfigWindow::writeOnlyAfterAChange()
     type(box, "6");
     QCOMPARE(writes(*m_link), QStringLiteral("4136=5 4136=6"));
 
-    // Going to another entry and back to the one shown is no change.
+    // Going to another entry and back to the one shown with the arrow keys
+    // chooses that entry: it is written.
     m_link->clear();
     auto *combo = m_window->findChild<QComboBox *>("Combo9");
     focus(combo);
     QTest::keyClick(combo, Qt::Key_Down);
     QTest::keyClick(combo, Qt::Key_Up);
     leave(combo);
-    QCOMPARE(writes(*m_link), QString());
+    QCOMPARE(writes(*m_link), QStringLiteral("4135=0"));
+    // Passing through it again is no choice.
+    focus(combo);
+    leave(combo);
+    QCOMPARE(writes(*m_link), QStringLiteral("4135=0"));
 }
 
 void TestConfigWindow::retryOnlyOnWriteFailure_data()

@@ -1,6 +1,14 @@
 // The libmodbus link and the poller against the controller simulator over a
-// real pseudo-terminal: values, faults on the line, and a device that vanishes.
+// real pseudo-terminal: values, faults on the line, late replies, and a device
+// that vanishes.
+//
+// The line's time-out margin is 100 ms here, not 500: the simulator answers at
+// once or exactly as late as it is told, and the shorter base time-out keeps
+// the waits of a silent line short (at 9600 the base is 152 ms and the horizon
+// 1064 ms; at 19200, 126 ms and 882 ms; link/lineguard.h).
 #include "link/libmodbusbackend.h"
+#include "link/lineguard.h"
+#include "link/linkthread.h"
 #include "link/modbusrtu.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
@@ -67,7 +75,28 @@ class TestLinkSim : public QObject {
         return t.elapsed();
     }
 
+    // The backend's last failure, read on the link thread.
+    static link::LinkFailure lastFailure()
+    {
+        link::LinkFailure f;
+        link::linkThread().call([&f] {
+            f = link::backend().lastFailure();
+            return 0;
+        }, 0);
+        return f;
+    }
+
 private slots:
+    void initTestCase()
+    {
+        link::setReplyMargin(std::chrono::milliseconds(100));
+    }
+
+    void cleanupTestCase()
+    {
+        link::setReplyMargin(link::kReplyMargin);
+    }
+
     void init()
     {
         registerImage() = RegisterImage{};
@@ -158,10 +187,11 @@ private slots:
         m_sim->setFault(fault);
         m_sim->setInput(1, 4321);
         const qint64 ms = timedCycle(poller);
-        // Every exchange costs at most its response time-out, then a wait for a
-        // quiet line: one more time-out, two when a late reply comes in it
-        // (plus a little).
-        const qint64 bound = 9 * (3 * link::responseTimeout(1).count() + 60);
+        // An exchange after a time-out waits at most for the horizon and one
+        // more base time-out of a babbling line (plus a little); the reply that
+        // comes 700 ms late is past this line's cap (608 ms), so the reads fail.
+        const auto base = link::responseTimeout(1);
+        const qint64 bound = 9 * ((link::LineGuard::kHorizonFactor + 1) * base.count() + 60);
         QVERIFY2(ms <= bound, qPrintable(QStringLiteral("%1 ms > %2 ms").arg(ms).arg(bound)));
         QCOMPARE(registerImage().inputWords, good.inputWords);
         QCOMPARE(registerImage().discreteBits, good.discreteBits);
@@ -184,8 +214,8 @@ private slots:
 
     // A reply that comes after the time-out is never taken for the answer to
     // the next request, even one of the same shape: the next request waits
-    // until the line has been quiet for a time-out, then goes out and gets its
-    // own answer (it is not failed unsent).
+    // for the horizon (1064 ms here) and a quiet line, then goes out and gets
+    // its own answer (it is not failed unsent).
     void aLateReplyIsNeverMisread()
     {
         m_sim->setFault(Fault::Slow, 1); // the next reply comes 700 ms late
@@ -195,6 +225,61 @@ private slots:
         QCOMPARE(Get_4X_DX(1, 1, 1, 8, holding), link::kOk);
         for (int i = 0; i < 8; ++i)
             QCOMPARE(holding[i], std::int32_t(m_sim->holding(1 + i)));
+    }
+
+    // A controller that answers every request late, reads of one shape again
+    // and again (the three parameter runs): no reply ever lands in another
+    // request's slots. At 19200 baud the base time-out is 126 ms, the cap 504
+    // ms and the horizon 882 ms: 280 ms late is what 1.2 s is at 9600 with the
+    // station's margin (below 3 base), 680 ms what 3 s is (past the cap,
+    // inside the horizon).
+    void lateRepliesNeverLandInAnotherRequestsSlots_data()
+    {
+        QTest::addColumn<int>("lateMs");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("late like 1.2 s at 9600") << 280 << true;
+        QTest::newRow("past the cap, like 3 s at 9600") << 680 << false;
+    }
+
+    void lateRepliesNeverLandInAnotherRequestsSlots()
+    {
+        QFETCH(int, lateMs);
+        QFETCH(bool, read);
+        QCOMPARE(OpenPort_Modbus(1, 2, 0), link::kOk);
+        m_sim->setSlowDelay(std::chrono::milliseconds(lateMs));
+        m_sim->setFault(Fault::Slow);
+        constexpr std::int32_t kUntouched = 0x5A5A;
+        int good = 0;
+        for (int i = 0; i < 4; ++i) {
+            const int first = 4097 + 16 * (i % 3);
+            std::int32_t words[16];
+            std::fill(std::begin(words), std::end(words), kUntouched);
+            const bool answered = Get_4X_DX(1, 1, first, 16, words) == link::kOk;
+            good += answered ? 1 : 0;
+            for (int k = 0; k < 16; ++k)
+                QCOMPARE(words[k], answered ? std::int32_t(m_sim->holding(first + k)) : kUntouched);
+        }
+        // Read from the second on, or never; a read past the cap says why.
+        QCOMPARE(good, read ? 3 : 0);
+        if (!read)
+            QCOMPARE(lastFailure().fault, link::LinkFault::TooLate);
+    }
+
+    // A time-out, then "关闭" and "打开" at once: the next read, of the same
+    // shape, still waits for the late reply and gets its own answer.
+    void aReopenKeepsWaitingForALateReply()
+    {
+        QCOMPARE(OpenPort_Modbus(1, 2, 0), link::kOk); // 19200: base 126 ms
+        m_sim->setSlowDelay(std::chrono::milliseconds(200));
+        m_sim->setFault(Fault::Slow, 1);
+        std::int32_t first[16] = {};
+        QCOMPARE(Get_4X_DX(1, 1, 4097, 16, first), link::kReadFailed);
+        QCOMPARE(ClosePort_Modbus(1), link::kOk);
+        QCOMPARE(OpenPort_Modbus(1, 2, 0), link::kOk);
+        std::int32_t next[16] = {};
+        QCOMPARE(Get_4X_DX(1, 1, 4113, 16, next), link::kOk);
+        for (int k = 0; k < 16; ++k)
+            QCOMPARE(next[k], std::int32_t(m_sim->holding(4113 + k)));
     }
 
     void aVanishedDeviceIsReopenedWhenItReturns()

@@ -4,6 +4,7 @@
 #include "link/linkthread.h"
 #include "link/poller.h"
 #include "link/registerimage.h"
+#include "link/writeoutcome.h"
 
 #include "tests/support/fakelink.h"
 #include "tests/support/testenv.h"
@@ -14,6 +15,8 @@ using namespace station;
 using station::test::FakeLink;
 using station::test::LinkCall;
 using station::test::LinkOp;
+
+Q_DECLARE_METATYPE(station::link::WriteOutcome)
 
 class TestPoller : public QObject {
     Q_OBJECT
@@ -303,41 +306,58 @@ private slots:
     void writeWithRetryIssuesExactlyOneMoreCallAfterFailure_data()
     {
         QTest::addColumn<int>("firstResult");
+        QTest::addColumn<int>("retryResult");
         QTest::addColumn<int>("value");
-        QTest::addColumn<int>("result");
         QTest::addColumn<int>("calls");
-        QTest::newRow("-8888 retried once") << -8888 << -5 << -8888 << 2;
-        QTest::newRow("0 not retried") << 0 << -5 << 0 << 1;
-        QTest::newRow("-1 counts as success") << -1 << -5 << -1 << 1;
-        QTest::newRow("-8887 counts as success") << -8887 << -5 << -8887 << 1;
-        // A value no 16-bit word holds fails before the line, both times.
-        QTest::newRow("70000 never sent") << 0 << 70000 << -8888 << 0;
-        QTest::newRow("65536 never sent") << 0 << 65536 << -8888 << 0;
-        QTest::newRow("-32769 never sent") << 0 << -32769 << -8888 << 0;
-        QTest::newRow("65535 sent as it is") << 0 << 65535 << 0 << 1;
-        QTest::newRow("32768 sent as it is") << 0 << 32768 << 0 << 1;
-        QTest::newRow("-32768 sent as it is") << 0 << -32768 << 0 << 1;
+        QTest::addColumn<int>("failedExchanges");
+        QTest::addColumn<link::WriteOutcome>("outcome");
+        using O = link::WriteOutcome;
+        QTest::newRow("-8888 retried once") << -8888 << -8888 << -5 << 2 << 2 << O::Failed;
+        QTest::newRow("-8888, the retry taken") << -8888 << 0 << -5 << 2 << 1 << O::AnsweredOnRetry;
+        QTest::newRow("0 not retried") << 0 << -8888 << -5 << 1 << 0 << O::Answered;
+        QTest::newRow("-1 counts as success") << -1 << -8888 << -5 << 1 << 0 << O::Answered;
+        QTest::newRow("-8887 counts as success") << -8887 << -8888 << -5 << 1 << 0 << O::Answered;
+        // A value no 16-bit word holds fails before the line, both times: no
+        // exchange, so none is counted as failed.
+        QTest::newRow("70000 never sent") << 0 << -8888 << 70000 << 0 << 0 << O::Refused;
+        QTest::newRow("65536 never sent") << 0 << -8888 << 65536 << 0 << 0 << O::Refused;
+        QTest::newRow("-32769 never sent") << 0 << -8888 << -32769 << 0 << 0 << O::Refused;
+        QTest::newRow("65535 sent as it is") << 0 << -8888 << 65535 << 1 << 0 << O::Answered;
+        QTest::newRow("32768 sent as it is") << 0 << -8888 << 32768 << 1 << 0 << O::Answered;
+        QTest::newRow("-32768 sent as it is") << 0 << -8888 << -32768 << 1 << 0 << O::Answered;
     }
 
-    // The retry is decided on the link thread: the caller gets kQueued at once.
+    // The retry is decided on the link thread: the caller gets kQueued at once,
+    // the outcome comes later on the GUI thread.
     void writeWithRetryIssuesExactlyOneMoreCallAfterFailure()
     {
         QFETCH(int, firstResult);
+        QFETCH(int, retryResult);
         QFETCH(int, value);
-        QFETCH(int, result);
         QFETCH(int, calls);
+        QFETCH(int, failedExchanges);
+        QFETCH(link::WriteOutcome, outcome);
         FakeLink fake;
-        fake.writeResults = {firstResult, -8888, -8888};
+        fake.writeResults = {firstResult, retryResult, -8888};
+        // Outcomes of earlier tests' writes are delivered first, to nobody.
+        link::linkThread().drain();
+        link::writeOutcomes().deliver();
+        QList<link::WriteReport> reports;
+        QObject receiver;
+        connect(&link::writeOutcomes(), &link::WriteOutcomes::finished, &receiver,
+                [&reports](const link::WriteReport &r) { reports.append(r); });
         const auto before = link::linkThread().status();
         QCOMPARE(writeWithRetry(257, value), link::kQueued);
         const auto writes = fake.writes();
-        // The first result, seen where it is decided: -8888 is followed by a
-        // second call, and both count as failed exchanges.
         const auto after = link::linkThread().status();
-        QCOMPARE(int(after.failed - before.failed), result == -8888 ? 2 : 0);
+        QCOMPARE(int(after.failed - before.failed), failedExchanges);
         QCOMPARE(writes.size(), calls);
         for (const LinkCall &w : writes)
             QVERIFY(w == (LinkCall{LinkOp::Write, 3, 7, 257, value}));
+        QTRY_COMPARE_WITH_TIMEOUT(reports.size(), 1, 2000);
+        QCOMPARE(reports[0].outcome, outcome);
+        QCOMPARE(reports[0].reg, 257);
+        QCOMPARE(reports[0].value, value);
     }
 };
 

@@ -12,6 +12,7 @@
 #include "tests/support/operatorinput.h"
 #include "tests/support/testenv.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -211,7 +212,8 @@ private slots:
         QTest::addColumn<int>("reg");
         QTest::addColumn<int>("value");
         QTest::newRow("3:3段 writes 2") << "Combo4" << 2 << 0 << 8194 << 2;
-        QTest::newRow("down and back up writes nothing") << "Combo4" << 1 << 1 << 8194 << -1;
+        // Back on "1:1段 " with the keyboard: that entry is chosen, 0 is written.
+        QTest::newRow("down and back up writes 0") << "Combo4" << 1 << 1 << 8194 << 0;
         QTest::newRow("8:8段 writes 7") << "Combo4" << 7 << 0 << 8194 << 7;
         QTest::newRow("time unit seconds") << "Combo2" << 2 << 0 << 8193 << 2;
         QTest::newRow("power failure pause") << "Combo1" << 4 << 0 << 8196 << 4;
@@ -243,6 +245,44 @@ private slots:
         }
         QCOMPARE(m_fake->writes(), (QList<LinkCall>{write(reg, value)}));
         QCOMPARE(c->currentText(), QString::number(value));
+    }
+
+    // Every list opens on its first entry; choosing that entry from the list,
+    // with the keyboard or the mouse, writes 0 ("1:1段 " writes 0 to 8194).
+    void pickingTheEntryShownWritesIt_data()
+    {
+        QTest::addColumn<QString>("combo");
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<bool>("mouse");
+        for (const ComboOption &o : comboOptions())
+            QTest::newRow(qPrintable(o.control)) << o.control << int(o.reg) << false;
+        QTest::newRow("Combo4 by mouse") << "Combo4" << 8194 << true;
+    }
+    void pickingTheEntryShownWritesIt()
+    {
+        QFETCH(QString, combo);
+        QFETCH(int, reg);
+        QFETCH(bool, mouse);
+        QVERIFY(showEditor());
+        auto *c = child<QComboBox>(combo);
+        focus(c);
+        c->showPopup();
+        QAbstractItemView *list = c->view();
+        QTRY_VERIFY(list->isVisible());
+        const QModelIndex first = c->model()->index(0, 0);
+        if (mouse) {
+            const QPoint at = list->visualRect(first).center();
+            QTest::mouseMove(list->viewport(), at);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        } else {
+            QTest::keyClick(list, Qt::Key_Return);
+        }
+        QTRY_VERIFY(!list->isVisible());
+        QCOMPARE(m_fake->writes().size(), 0); // nothing until the box is left
+        tab();
+        QVERIFY(!c->hasFocus());
+        QCOMPARE(m_fake->writes(), (QList<LinkCall>{write(reg, 0)}));
+        QCOMPARE(c->currentText(), QStringLiteral("0"));
     }
 
     void unmatchedComboTextWritesNothing()

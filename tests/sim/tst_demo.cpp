@@ -61,7 +61,7 @@ private slots:
         QVERIFY(QDir().mkpath(root.filePath("bin")));
         QVERIFY(QFile::link(QStringLiteral(STATION_SIM_EXECUTABLE), root.filePath("bin/lx6100-sim")));
         {
-            QFile standIn(root.filePath("bin/lx6100-station"));
+            QFile standIn(root.filePath("bin/lx6100-station-demo"));
             QVERIFY(standIn.open(QIODevice::WriteOnly));
             standIn.write(kStandIn);
             standIn.setPermissions(standIn.permissions() | QFile::ExeOwner);

@@ -42,6 +42,18 @@ QList<LinkCall> FakeLink::writes() const
     return out;
 }
 
+void FakeLink::begin(const LinkCall &call) const
+{
+    if (beforeCall)
+        beforeCall(call);
+}
+
+link::LinkFailure FakeLink::lastFailure() const
+{
+    std::lock_guard lock(m_mutex);
+    return failure;
+}
+
 void FakeLink::record(const LinkCall &call)
 {
     std::lock_guard lock(m_mutex);
@@ -52,13 +64,15 @@ void FakeLink::record(const LinkCall &call)
 
 std::int32_t FakeLink::openPort(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
 {
+    begin({LinkOp::Open, port, 0, baudCode, parityCode});
     std::lock_guard lock(m_mutex);
     record({LinkOp::Open, port, 0, baudCode, parityCode});
-    return 0;
+    return openResult;
 }
 
 std::int32_t FakeLink::closePort(std::int32_t port)
 {
+    begin({LinkOp::Close, port, 0, 0, 0});
     std::lock_guard lock(m_mutex);
     record({LinkOp::Close, port, 0, 0, 0});
     return 0;
@@ -67,6 +81,7 @@ std::int32_t FakeLink::closePort(std::int32_t port)
 std::int32_t FakeLink::readInputRegisters(std::int32_t port, std::int32_t station, std::int32_t first,
                                           std::int32_t count, std::int32_t *buffer)
 {
+    begin({LinkOp::ReadInput, port, station, first, count});
     std::lock_guard lock(m_mutex);
     const bool fail = readsFail || failingReads.contains(first);
     if (!fail)
@@ -79,6 +94,7 @@ std::int32_t FakeLink::readInputRegisters(std::int32_t port, std::int32_t statio
 std::int32_t FakeLink::readHoldingRegisters(std::int32_t port, std::int32_t station, std::int32_t first,
                                             std::int32_t count, std::int32_t *buffer)
 {
+    begin({LinkOp::ReadHolding, port, station, first, count});
     std::lock_guard lock(m_mutex);
     const bool fail = readsFail || failingReads.contains(first);
     if (!fail)
@@ -91,6 +107,7 @@ std::int32_t FakeLink::readHoldingRegisters(std::int32_t port, std::int32_t stat
 std::int32_t FakeLink::readDiscreteInputs16(std::int32_t port, std::int32_t station, std::int32_t first,
                                             std::int32_t *buffer)
 {
+    begin({LinkOp::ReadDiscrete, port, station, first, 16});
     std::lock_guard lock(m_mutex);
     const bool fail = readsFail || failingReads.contains(first);
     if (!fail) {
@@ -104,6 +121,7 @@ std::int32_t FakeLink::readDiscreteInputs16(std::int32_t port, std::int32_t stat
 std::int32_t FakeLink::readCoils16(std::int32_t port, std::int32_t station, std::int32_t first,
                                    std::int32_t *buffer)
 {
+    begin({LinkOp::ReadCoils, port, station, first, 16});
     std::lock_guard lock(m_mutex);
     const bool fail = readsFail || failingReads.contains(first);
     if (!fail) {
@@ -117,6 +135,7 @@ std::int32_t FakeLink::readCoils16(std::int32_t port, std::int32_t station, std:
 std::int32_t FakeLink::writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
                                      std::int32_t value)
 {
+    begin({LinkOp::Write, port, station, reg, value});
     std::lock_guard lock(m_mutex);
     std::int32_t result = 0;
     if (!writeResults.empty()) {

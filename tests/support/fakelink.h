@@ -56,6 +56,14 @@ public:
     bool writesStore = true;
     // Called after every call has been recorded (tests use it to run events inside a cycle).
     std::function<void(const LinkCall &)> onCall;
+    // Called on the link thread as a call begins, before it is recorded and
+    // outside the fake's lock: a test may hold the line there (a write in
+    // progress on a slow line).
+    std::function<void(const LinkCall &)> beforeCall;
+    // What openPort returns.
+    std::int32_t openResult = 0;
+    // What lastFailure() reports.
+    link::LinkFailure failure;
 
     QList<LinkCall> calls;
     // The writes among the calls, once everything queued has gone out.
@@ -80,8 +88,10 @@ public:
                              std::int32_t *buffer) override;
     std::int32_t writeRegister(std::int32_t port, std::int32_t station, std::int32_t reg,
                                std::int32_t value) override;
+    link::LinkFailure lastFailure() const override;
 
 private:
+    void begin(const LinkCall &call) const;
     void record(const LinkCall &call);
     mutable std::recursive_mutex m_mutex;
 };
