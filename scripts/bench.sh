@@ -42,6 +42,7 @@ add station bench_station "$build/bench/station/bench_station"
 add station bench_station "$build/bench/station/bench_station --wire-timing"
 add station bench_station "$build/bench/station/bench_station --silent"
 add station bench_station "$build/bench/station/bench_station --silent --write-every 3000"
+add publish bench_publish "$build/bench/publish/bench_publish"
 if [ "$soak" = 1 ]; then
   add station bench_station "$build/bench/station/bench_station --minutes 10"
 fi
