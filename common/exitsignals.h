@@ -1,8 +1,8 @@
 // SIGTERM, SIGINT and SIGHUP as a Qt signal. The handler does nothing but write
 // the signal's number into a pipe (write() is async-signal-safe); a
 // QSocketNotifier on the other end reports it on the thread of the event loop,
-// where the program (the station, the publisher) ends cleanly. One instance per
-// process.
+// where the station ends cleanly. One instance per process. (lx6100-publish,
+// which runs no Qt event loop, has handlers of its own: record/publish/main.cpp.)
 #pragma once
 
 #include <QObject>

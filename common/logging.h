@@ -12,3 +12,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcChart)    // station.chart: history loads
 Q_DECLARE_LOGGING_CATEGORY(lcConfig)   // station.config: configuration writes
 Q_DECLARE_LOGGING_CATEGORY(lcProgram)  // station.program: program editor reads and writes
 Q_DECLARE_LOGGING_CATEGORY(lcSim)      // station.sim: the controller simulator
+Q_DECLARE_LOGGING_CATEGORY(lcPublish)  // station.publish: lx6100-publish, its reads, connections and acknowledgements

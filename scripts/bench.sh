@@ -44,6 +44,7 @@ add station bench_station "$build/bench/station/bench_station --silent"
 add station bench_station "$build/bench/station/bench_station --silent --write-every 3000"
 # The same station on a disk whose every sync takes 200 ms (bench/station/slowsync.c).
 add station bench_station "env LD_PRELOAD=$PWD/$build/bench/station/libslowsync.so SLOWSYNC_MS=200 $build/bench/station/bench_station"
+add publish bench_publish "$build/bench/publish/bench_publish"
 if [ "$soak" = 1 ]; then
   add station bench_station "$build/bench/station/bench_station --minutes 10"
 fi

@@ -7,6 +7,7 @@ packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6svg6 libgl-dev
   libmodbus-dev libsqlite3-dev
+  libmosquitto-dev mosquitto mosquitto-clients openssl
   fonts-wqy-microhei
   "$@"
 )
