@@ -116,7 +116,7 @@ void Recorder::tick()
 
     // A commit that has run this long is a slow disk; told once.
     const qint64 busySince = m_handover.busySinceMs.load();
-    if (!m_slowTold && busySince >= 0 && record::steadyMs() - busySince >= kSlowCommitMs) {
+    if (!m_slowTold && busySince >= 0 && record::steadyMs() - busySince >= m_slowCommitMs) {
         m_slowTold = true;
         deliverHealth(recorderHealth(RecorderHealthKind::DiskSlow,
                                      QStringLiteral("a commit has taken %1 ms; %2 samples wait")
@@ -151,7 +151,7 @@ void Recorder::tick()
         m_pending.back() = true;
         raiseFlag();
     }
-    if (int(m_pending.size()) >= kQueueLimit) {
+    if (int(m_pending.size()) >= m_queueLimit) {
         if (m_dropped++ == 0)
             deliverHealth(recorderHealth(RecorderHealthKind::SamplesDropped,
                                          QStringLiteral("%1 samples wait; the sample of %2 is not recorded")
@@ -180,7 +180,7 @@ void Recorder::deliverResult(const record::WriteResult &result)
         emit stored(result.id);
     if (m_pending.empty() && (m_slowTold || m_dropped > 0)) {
         deliverHealth(recorderHealth(RecorderHealthKind::DiskRecovered,
-                                     m_dropped > 0 ? QStringLiteral("%1 seconds were not recorded").arg(m_dropped)
+                                     m_dropped > 0 ? QStringLiteral("seconds not recorded: %1").arg(m_dropped)
                                                    : QStringLiteral("every waiting sample is stored")));
         m_slowTold = false;
         m_dropped = 0;

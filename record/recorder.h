@@ -139,6 +139,10 @@ public:
     void setCheckpointRows(int rows);
     // How long finish() waits for readers before it gives up folding the WAL.
     void setExitReaderWaitMs(int ms) { m_exitReaderWaitMs = ms; }
+    // For tests: the commit time told as a slow disk, and the samples that
+    // may wait (kSlowCommitMs and kQueueLimit otherwise).
+    void setSlowCommitMs(int ms) { m_slowCommitMs = ms; }
+    void setQueueLimit(int samples) { m_queueLimit = samples; }
 
     // The pointer as the recorder thread last reported it: the id of the
     // newest row it stored (or the one it read, before the first).
@@ -185,6 +189,8 @@ private:
     int m_dropped = 0;          // taken while the queue was full, since the last report
     bool m_slowTold = false;
     int m_exitReaderWaitMs = kExitReaderWaitMs;
+    int m_slowCommitMs = kSlowCommitMs;
+    int m_queueLimit = kQueueLimit;
     std::optional<FinishReport> m_finished;
 };
 

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
 #include <cstdio>
@@ -257,6 +258,41 @@ private slots:
             QCOMPARE(db.row(s + 1)->time, fractionOf(QTime(19, 0, s)));
             QCOMPARE(db.row(s + 1)->values[0], 10.0 * (s + 1));
         }
+    }
+
+    // A disk that holds a commit past the slow-commit time is told, samples
+    // beyond the queue's bound are dropped and told, and the recovery is told
+    // with the seconds lost; the samples that waited are stored in order.
+    void stuckDiskIsToldAndBounded()
+    {
+        ManualClock clock(kDay, QTime(19, 30, 0, 50));
+        Recorder rec(clock, m_path);
+        rec.stop();
+        QVERIFY(rec.settle());
+        rec.setSlowCommitMs(100);
+        rec.setQueueLimit(2);
+        QSignalSpy health(&rec, &Recorder::healthChanged);
+        const auto told = [&health](RecorderHealthKind kind) {
+            for (const QList<QVariant> &args : health)
+                if (args.at(0).value<RecorderHealth>().kind == kind)
+                    return args.at(0).value<RecorderHealth>().details;
+            return QString();
+        };
+        test::sqliteFaults().slowSyncMs = 400;
+        rec.tick();  // the sample of 19:30:00, whose commit now takes 400 ms
+        // The ticks of the same second take no sample but watch the commit.
+        QTRY_VERIFY_WITH_TIMEOUT((rec.tick(), !told(RecorderHealthKind::DiskSlow).isEmpty()), 5000);
+        for (int s = 1; s <= 2; ++s) {
+            clock.advanceMs(1000);
+            rec.tick();
+        }
+        QVERIFY(told(RecorderHealthKind::SamplesDropped).contains("19:30:02"));
+        QVERIFY(rec.settle());
+        test::sqliteFaults().slowSyncMs = 0;
+        QCOMPARE(told(RecorderHealthKind::DiskRecovered), QString("seconds not recorded: 1"));
+        DbProbe db(m_path);
+        QCOMPARE(db.control()->mid(0, 2), QVariantList({2, 2}));
+        QCOMPARE(db.row(2)->time, fractionOf(QTime(19, 30, 1)));
     }
 
     void deletedWhileRunning_data()
