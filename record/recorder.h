@@ -41,7 +41,7 @@
 //
 // The queue. Samples wait in the recorder thread's event queue in the order
 // they were taken; none is skipped or merged, however slow a commit. It is
-// bounded: kQueueLimit samples (ten minutes, about 100 KB) may wait; a sample
+// bounded: kQueueLimit samples (ten minutes, under 200 KB) may wait; a sample
 // taken while that many wait is dropped, counted and told (SamplesDropped):
 // past that point the disk is not slow but stuck. A commit running for
 // kSlowCommitMs is told as DiskSlow, and DiskRecovered once nothing waits.

@@ -65,11 +65,19 @@
 //    never written again. (The last close of a current, sound file still lets
 //    SQLite checkpoint and remove the -wal, so a clean exit leaves one file.)
 //  - Before any connection of the station opens the file at the path, every
-//    connection of the station still open on an older file there is closed.
-//    The -wal and -shm that older file leaves behind (we know them by inode)
+//    connection of the station still open on an older file there leaves it
+//    (closed at once on its own thread, asked to on another). The -wal and
+//    -shm that older file leaves behind (we know them by inode, recorded while
+//    it was open and forgotten once our last connection left it at the path)
 //    are removed before the new file is opened: SQLite would replay a foreign
-//    WAL into the new file. The rows of the old file still in its WAL (at most
-//    one checkpoint period, see recorder.h) go with the file that was replaced.
+//    WAL into the new file. A connection of ours still on the older file keeps
+//    them by descriptor and reads on undisturbed until it leaves. The rows of
+//    the old file still in its WAL (at most one checkpoint period, see
+//    recorder.h) go with the file that was replaced.
+//  - Another database copied over the file in place keeps a sound header, but
+//    a changed one: the recorder compares the header with the one it saw after
+//    its open or its last checkpoint, and on a change checks the file whole
+//    on a fresh connection (recordwriter.cpp).
 //  - A file that is not an SQLite database (a garbage header), an empty file
 //    and one shorter than its header says (truncated) are not opened, and never
 //    checkpointed into: open() says Damaged, and the recorder sets the set
