@@ -128,7 +128,10 @@ void Poller::beginCycle()
 
     std::vector<link::ReadChain::Step> steps;
     // 1, 2: measured values and the live sample.
-    steps.push_back({read(link::Op::ReadInput, reg::kInputFirst, reg::kInputCount), [&img, copyWords](const link::Reply &r) {
+    m_liveReads = 0;
+    steps.push_back({read(link::Op::ReadInput, reg::kInputFirst, reg::kInputCount), [this, &img, copyWords](const link::Reply &r) {
+                         if (r.result == link::kOk)
+                             ++m_liveReads;
                          copyWords(r, img.inputWords.data(), img.inputWords.size());
                          for (std::size_t i = 0; i < img.inputWords.size(); ++i)
                              img.liveSample[i] = float(img.inputWords[i]);
@@ -161,8 +164,10 @@ void Poller::beginCycle()
                          copyWords(r, img.alarmWords.data(), img.alarmWords.size());
                      }});
     // 7, 8: discrete inputs and coils, two byte slots each.
-    const auto bits = [](std::array<std::int32_t, 16> &into) {
-        return [&into](const link::Reply &r) {
+    const auto bits = [this](std::array<std::int32_t, 16> &into, bool feedsLiveSample) {
+        return [this, &into, feedsLiveSample](const link::Reply &r) {
+            if (feedsLiveSample && r.result == link::kOk)
+                ++m_liveReads;
             std::int32_t byteSlots[2] = {-1, -1};
             if (r.result == link::kOk && r.words.size() >= 2) {
                 byteSlots[0] = r.words[0];
@@ -171,8 +176,8 @@ void Poller::beginCycle()
             decodeSlots(byteSlots, into);
         };
     };
-    steps.push_back({read(link::Op::ReadDiscrete, reg::kPointFirst, reg::kPointCount), bits(img.discreteBits)});
-    steps.push_back({read(link::Op::ReadCoils, reg::kPointFirst, reg::kPointCount), bits(img.coilBits)});
+    steps.push_back({read(link::Op::ReadDiscrete, reg::kPointFirst, reg::kPointCount), bits(img.discreteBits, true)});
+    steps.push_back({read(link::Op::ReadCoils, reg::kPointFirst, reg::kPointCount), bits(img.coilBits, false)});
 
     m_chain.start(std::move(steps), [this] { endCycle(); });
 }
@@ -181,6 +186,8 @@ void Poller::endCycle()
 {
     m_running = false;
     ++m_cycles;
+    if (m_liveReads == kLiveReads)
+        ++cycleStamp().answered;
     qCDebug(lcPoll) << "cycle" << m_cycles << "done";
     emit cycleFinished();
     if (m_deferred) {

@@ -24,6 +24,9 @@
 // the cycle in progress: its reads that have not gone out are dropped and the
 // reply of one on the line is not stored.
 //
+// A cycle whose input-register and discrete-input reads were both answered
+// moves cycleStamp() on when it ends: the recorder's sign of a live sample.
+//
 // A failed read leaves its part of the image as it was. The parameter block is
 // gathered in a scratch block that starts as the image's current values, so a
 // run that fails keeps that run's previous values, and is copied into the image
@@ -98,6 +101,10 @@ private:
     int m_cycles = 0;
     int m_deferredTicks = 0;
     int m_stops = 0; // stopPolling calls
+    // Reads of this cycle that feed the live sample and were answered; a cycle
+    // with both counts in cycleStamp() (link/registerimage.h).
+    static constexpr int kLiveReads = 2;
+    int m_liveReads = 0;
 };
 
 } // namespace station

@@ -25,6 +25,12 @@ SampleFlags &sampleFlags()
     return flags;
 }
 
+CycleStamp &cycleStamp()
+{
+    static CycleStamp stamp;
+    return stamp;
+}
+
 std::int32_t writeWithRetry(std::int32_t reg, std::int32_t value)
 {
     return writeWithRetry(reg, value, QVariant());

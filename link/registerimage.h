@@ -57,9 +57,18 @@ struct SampleFlags {
     bool newSample = false;      // raised by the recorder after each stored sample
 };
 
+// Polling cycles in which both reads that feed the live sample (input
+// registers 1..8 and the discrete inputs) were answered. The poller counts;
+// the recorder compares the count from row to row to tell a row taken from
+// fresh values from one that repeats a frozen image.
+struct CycleStamp {
+    std::uint64_t answered = 0;
+};
+
 LinkSettings &linkSettings();
 RegisterImage &registerImage();
 SampleFlags &sampleFlags();
+CycleStamp &cycleStamp();
 
 // Write-with-retry, the windows' one way to write: queues one Set_4X_D1 with the
 // link settings' port and station on the link thread and returns at once

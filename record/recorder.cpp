@@ -3,19 +3,28 @@
 #include "common/logging.h"
 #include "common/numbers.h"
 #include "link/registerimage.h"
-#include "record/samplestore.h"
+#include "record/connectionregistry.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QMetaObject>
 #include <cmath>
 
 namespace station {
 
 namespace {
 
-// The clock's second as one number, for the once-a-second reopen rule.
+// The clock's second as one number, for the once-a-second open rule.
 qint64 clockSecond(const QDateTime &now)
 {
     return qint64(dayNumber(now.date())) * 86400 + now.time().msecsSinceStartOfDay() / 1000;
 }
+
+// Beyond the two bounds of the end, the time a last commit on a slow disk
+// (two syncs of 200 ms each) needs to come back.
+constexpr int kExitMarginMs = 2000;
+// How often a waiting GUI thread looks for close requests meant for it.
+constexpr int kWaitSliceMs = 5;
 
 } // namespace
 
@@ -26,21 +35,57 @@ Recorder::Recorder(QObject *parent)
 
 Recorder::Recorder(const Clock &clock, const QString &databasePath, QObject *parent)
     : QObject(parent),
-      m_clock(clock),
-      m_connection(QLatin1String(sampledb::kRecorderConnection), databasePath)
+      m_clock(clock)
 {
+    qRegisterMetaType<station::RecorderHealth>();
     setObjectName(QStringLiteral("mscom"));
+    m_thread.setObjectName(QStringLiteral("mscom-writer"));
+    m_writer = new record::RecordWriter(databasePath, this, m_handover);
+    m_writer->moveToThread(&m_thread);
+    m_thread.start();
+    const std::uint64_t answered = cycleStamp().answered;
+    m_answeredAt[0] = m_answeredAt[1] = answered;
+
+    const QDateTime now = m_clock.now();
+    record::RecordWriter *writer = m_writer;
+    post([writer, second = clockSecond(now), now] { writer->begin(second, now); });
     m_timer.setInterval(kTickMs);
     connect(&m_timer, &QTimer::timeout, this, &Recorder::tick);
-    ensureOpen(clockSecond(m_clock.now()));
     start();
 }
 
-Recorder::~Recorder() = default;
+Recorder::~Recorder()
+{
+    finish();
+    if (m_thread.isRunning())
+        m_thread.wait();  // a disk stuck past every bound: nothing else is safe
+    delete m_writer;
+}
+
+void Recorder::post(std::function<void()> job)
+{
+    {
+        std::lock_guard lock(m_handover.mutex);
+        ++m_handover.outstanding;
+    }
+    record::Handover *handover = &m_handover;
+    QMetaObject::invokeMethod(
+        m_writer,
+        [handover, job = std::move(job)] {
+            job();
+            {
+                std::lock_guard lock(handover->mutex);
+                --handover->outstanding;
+            }
+            handover->changed.notify_all();
+        },
+        Qt::QueuedConnection);
+}
 
 void Recorder::start()
 {
-    m_timer.start();
+    if (!m_finished)
+        m_timer.start();
 }
 
 void Recorder::stop()
@@ -50,122 +95,168 @@ void Recorder::stop()
 
 void Recorder::setCheckpointRows(int rows)
 {
-    m_checkpointRows = rows;
-    m_rowsSinceCheckpoint = 0;
+    record::RecordWriter *writer = m_writer;
+    post([writer, rows] { writer->setCheckpointRows(rows); });
 }
 
-void Recorder::finish()
+void Recorder::raiseFlag()
 {
-    stop();
-    if (m_connection.isOpen()) {
-        if (m_connection.checkpoint(sampledb::Checkpoint::Truncate))
-            qCDebug(lcRecord) << "the database file holds every stored row";
-        m_connection.close();
-    }
-}
-
-bool Recorder::ensureOpen(qint64 second)
-{
-    if (m_connection.isOpen()) {
-        if (m_connection.isCurrent())
-            return true;
-        qCInfo(lcRecord) << "the database file was deleted or replaced; opening it again";
-        m_connection.close();
-        m_lastOpenSecond.reset();  // the cause is known: try at once
-    }
-    if (m_lastOpenSecond == second)
-        return false;
-    m_lastOpenSecond = second;
-    // After a fault every connection of the station to the file opens again
-    // with ours, so none keeps a stale view of it (a read-only -shm) alive.
-    if (m_faulted)
-        m_connection.closePeers();
-    if (!m_connection.open()) {
-        if (!m_faulted)
-            qCInfo(lcRecord) << "recording suspended: the database cannot be opened";
-        m_faulted = true;
-        return false;
-    }
-    return true;
-}
-
-void Recorder::fault(qint64 second)
-{
-    if (!m_faulted)
-        qCInfo(lcRecord) << "recording suspended: database step failed";
-    m_faulted = true;
-    m_connection.close();
-    m_lastOpenSecond = second;  // the next attempt in the next clock second
+    SampleFlags &flags = sampleFlags();
+    if (flags.notifyEnabled)
+        flags.newSample = true;
 }
 
 void Recorder::tick()
 {
+    if (m_finished)
+        return;
     const QDateTime now = m_clock.now();
     const double today = dayNumber(now.date());
     const double timeOfDay = dayFraction(now.time());
-    const qint64 second = clockSecond(now);
 
-    bool usable = ensureOpen(second);
-    bool readFailed = false;
-    if (usable) {
-        QSqlDatabase db = m_connection.database();
-        const sampledb::PointerRead read = sampledb::readPointer(db);
-        switch (read.status) {
-        case sampledb::PointerRead::Status::Read:
-            if (read.pointer)
-                m_pointer = *read.pointer;
-            break;
-        case sampledb::PointerRead::Status::NoRow:
-            m_pointer = 0;  // the save writes the row again
-            break;
-        case sampledb::PointerRead::Status::Failed:
-            readFailed = true;  // the pointer of the previous tick stands
-            break;
-        }
+    // A commit that has run this long is a slow disk; told once.
+    const qint64 busySince = m_handover.busySinceMs.load();
+    if (!m_slowTold && busySince >= 0 && record::steadyMs() - busySince >= m_slowCommitMs) {
+        m_slowTold = true;
+        deliverHealth(recorderHealth(RecorderHealthKind::DiskSlow,
+                                     QStringLiteral("a commit has taken %1 ms; %2 samples wait")
+                                         .arg(record::steadyMs() - busySince)
+                                         .arg(m_pending.size())));
     }
-    if (m_pointer >= sampledb::kRingSize || m_pointer < 0)
-        m_pointer = 0;
 
     // Days to seconds by 24, then 60, then 60; nearest whole second, halves to
     // even; then the absolute value, so a clock set back also writes.
     const double days = (today - m_lastDate) + (timeOfDay - m_lastTime);
     const double elapsed = std::abs(roundHalfEven(days * 24.0 * 60.0 * 60.0));
-    if (elapsed < 1) {
-        // A failed read in a tick that writes nothing: the connection is
-        // opened again in the next clock second, before its row is written.
-        if (readFailed)
-            fault(second);
+    if (elapsed < 1)
         return;
-    }
-
-    sampledb::Sample sample;
-    sample.id = m_pointer + 1;
-    sample.date = today;
-    sample.time = timeOfDay;
-    sample.values = registerImage().liveSample;
     m_lastDate = today;
     m_lastTime = timeOfDay;
 
-    if (usable) {
-        QSqlDatabase db = m_connection.database();
-        if (sampledb::saveSample(db, sample) == sampledb::SaveResult::Saved) {
-            m_pointer = sample.id;
-            qCDebug(lcRecord) << "stored row" << sample.id;
-            if (m_faulted)
-                qCInfo(lcRecord) << "recording resumed at row" << sample.id;
-            m_faulted = false;
-            if (m_checkpointRows > 0 && ++m_rowsSinceCheckpoint >= m_checkpointRows) {
-                m_rowsSinceCheckpoint = 0;
-                m_connection.checkpoint(sampledb::Checkpoint::Passive);
-            }
-        } else {
-            fault(second);
+    record::TakenSample taken;
+    taken.sample.date = today;
+    taken.sample.time = timeOfDay;
+    taken.sample.values = registerImage().liveSample;
+    const std::uint64_t answered = cycleStamp().answered;
+    taken.sample.live = answered != m_answeredAt[1];
+    m_answeredAt[1] = m_answeredAt[0];
+    m_answeredAt[0] = answered;
+    taken.sample.utc = now.toSecsSinceEpoch();
+    taken.second = clockSecond(now);
+    taken.when = now;
+
+    // The previous sample has not come back within its second: the chart
+    // advances for it now.
+    if (!m_pending.empty() && !m_pending.back()) {
+        m_pending.back() = true;
+        raiseFlag();
+    }
+    if (int(m_pending.size()) >= m_queueLimit) {
+        if (m_dropped++ == 0)
+            deliverHealth(recorderHealth(RecorderHealthKind::SamplesDropped,
+                                         QStringLiteral("%1 samples wait; the sample of %2 is not recorded")
+                                             .arg(m_pending.size())
+                                             .arg(now.toString(Qt::ISODate))));
+        raiseFlag();
+        return;
+    }
+    m_pending.push_back(false);
+    record::RecordWriter *writer = m_writer;
+    post([writer, taken] { writer->write(taken); });
+}
+
+void Recorder::deliverResult(const record::WriteResult &result)
+{
+    bool flagged = true;
+    if (!m_pending.empty()) {
+        flagged = m_pending.front();
+        m_pending.pop_front();
+    }
+    m_pointer = result.pointer;
+    m_databaseOpen = result.databaseOpen;
+    if (!flagged)
+        raiseFlag();
+    if (result.stored)
+        emit stored(result.id);
+    if (m_pending.empty() && (m_slowTold || m_dropped > 0)) {
+        deliverHealth(recorderHealth(RecorderHealthKind::DiskRecovered,
+                                     m_dropped > 0 ? QStringLiteral("seconds not recorded: %1").arg(m_dropped)
+                                                   : QStringLiteral("every waiting sample is stored")));
+        m_slowTold = false;
+        m_dropped = 0;
+    }
+}
+
+void Recorder::deliverState(bool databaseOpen, std::int32_t pointer)
+{
+    m_databaseOpen = databaseOpen;
+    m_pointer = pointer;
+}
+
+void Recorder::deliverHealth(const RecorderHealth &health)
+{
+    emit healthChanged(health);
+}
+
+bool Recorder::settle(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    bool idle = false;
+    while (!idle) {
+        sampledb::detail::Registry::instance().serviceCloseRequests();
+        std::unique_lock lock(m_handover.mutex);
+        idle = m_handover.outstanding == 0;
+        if (!idle) {
+            if (deadline.hasExpired())
+                break;
+            m_handover.changed.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs));
         }
     }
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return idle;
+}
 
-    SampleFlags &flags = sampleFlags();
-    if (flags.notifyEnabled)
-        flags.newSample = true;
+void Recorder::inspect(const std::function<void(QSqlDatabase)> &look)
+{
+    record::RecordWriter *writer = m_writer;
+    post([writer, look] { writer->inspect(look); });
+    // Blocking would keep this thread from closing a connection the recorder
+    // thread may ask it to close; settling serves those requests.
+    settle();
+}
+
+Recorder::FinishReport Recorder::finish()
+{
+    if (m_finished)
+        return *m_finished;
+    stop();
+    m_handover.dropAfterMs = record::steadyMs() + kExitDrainMs;
+    record::RecordWriter *writer = m_writer;
+    const int readerWaitMs = m_exitReaderWaitMs;
+    post([writer, readerWaitMs] { writer->end(readerWaitMs); });
+
+    const QDeadlineTimer deadline(kExitDrainMs + readerWaitMs + kExitMarginMs);
+    FinishReport report;
+    while (!(report.threadEnded = m_thread.wait(kWaitSliceMs)) && !deadline.hasExpired())
+        sampledb::detail::Registry::instance().serviceCloseRequests();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    {
+        std::lock_guard lock(m_handover.mutex);
+        report.walFolded = m_handover.end.ended && m_handover.end.walFolded;
+        report.samplesDropped = m_handover.end.samplesDropped;
+    }
+    m_finished = report;
+    if (!report.threadEnded || !report.walFolded || report.samplesDropped > 0) {
+        QStringList what;
+        if (!report.threadEnded)
+            what << QStringLiteral("the recorder thread was still waiting for the disk");
+        else if (!report.walFolded)
+            what << QStringLiteral("rows remain in the -wal: a reader held it past %1 ms").arg(readerWaitMs);
+        if (report.samplesDropped > 0)
+            what << QStringLiteral("%1 waiting samples were not stored").arg(report.samplesDropped);
+        deliverHealth(recorderHealth(RecorderHealthKind::ExitIncomplete, what.join(QStringLiteral("; "))));
+    }
+    return report;
 }
 
 } // namespace station

@@ -3,29 +3,59 @@
 // new-sample flag for the main window. It runs until the program ends, whether
 // or not the link is open.
 //
-// Every tick of its 100 ms timer:
-//   1  "select * from  sl_void": position 0 is the pointer (position 2 is read too)
-//   2  a pointer outside 0..65499 restarts the ring at 0
-//   3  elapsed = |round((today - last date) + (time now - last time)) in seconds|,
+// Two threads. The GUI thread takes the samples, exactly when it always did;
+// the recorder thread (recordwriter.h) commits them, so a slow disk never
+// holds up a window. The recorder thread is the only one that uses the
+// recorder's database connection (made there, as Qt wants); the GUI thread
+// never touches the database for the recorder.
+//
+// Every tick of the 100 ms timer, on the GUI thread:
+//   1  elapsed = |round((today - last date) + (time now - last time)) in seconds|,
 //      halves to even; below 1 the tick ends here
-//   4  id = pointer + 1; the clock's date and time become the last date and time
-//   5  row id gets the date, the time and the ten live-sample values as they
-//      stand in the image, and sl_void positions 0 and 1 get id, in one
-//      transaction (see samplestore.h)
-//   6  when notify enabled is set, the new-sample flag is raised
+//   2  the clock's date and time become the last date and time, and the sample
+//      is taken: that date and time, the ten live-sample values as they stand
+//      in the image, whether it is live, and the time in UTC
+//   3  the sample is handed to the recorder thread (a queued call)
 // The clock has one-second resolution and the timer runs ten times a second, so
-// one row is written in the first tick after each change of the clock's second.
-// A clock set back by an hour gives |-3600| s and writes at once.
+// one sample is taken in the first tick after each change of the clock's second.
+// A clock set back by an hour gives |-3600| s and takes one at once.
 //
-// The pointer, the row and the copy are committed together: a save that fails
-// (or a crash in the middle of it) leaves the previous row and pointer as they
-// were, and the next second's save tries the same id again.
+// A sample's road, on the recorder thread, in the order they were taken:
+//   4  "select * from  sl_void": position 0 is the pointer (position 2 is read
+//      too); a pointer outside 0..65499 restarts the ring at 0
+//   5  row pointer + 1 gets the sample, and sl_void positions 0 and 1 get its
+//      id, in one transaction with synchronous=FULL (see samplestore.h)
+//   6  the result goes back to the GUI thread (a queued call), which keeps the
+//      pointer and, when notify enabled is set, raises the new-sample flag.
+// So the flag says "committed"; as before a save that fails raises it too, so
+// the live chart advances each second whether or not anything was stored. A
+// sample whose commit has not come back when the next one is taken raises
+// the flag then: a slow disk delays the flag by a second at most.
 //
-// Pointer reads. An empty sl_void starts the ring at pointer 0 and gets its
-// row again with the first save. A pointer read that fails keeps the pointer of
-// the previous tick: in the tick that writes, the row and the pointer are still
-// saved (one transaction); in any other tick the connection is closed and
-// opened again in the next clock second, like any failed step.
+// Live. A row is live when a polling cycle whose live-sample reads were
+// answered (cycleStamp(), link/registerimage.h) completed since the row before
+// the previous one: within the last two rows, the last two seconds at one row
+// a second, so a slow line whose cycle takes more than a second stays live.
+// Rows before the first "打开", after "关闭" and while the controller is silent
+// are stored not live once two rows have gone by without an answered cycle.
+//
+// The queue. Samples wait in the recorder thread's event queue in the order
+// they were taken; none is skipped or merged, however slow a commit. It is
+// bounded: kQueueLimit samples (ten minutes, under 200 KB) may wait; a sample
+// taken while that many wait is dropped, counted and told (SamplesDropped):
+// past that point the disk is not slow but stuck. A commit running for
+// kSlowCommitMs is told as DiskSlow, and DiskRecovered once nothing waits.
+// Every such event comes as healthChanged() with a typed kind, a Chinese text
+// for the link-state tooltip and details for the journal.
+//
+// Pointer reads. An empty sl_void at the start (or in a file the recorder has
+// not written) starts the ring at pointer 0 and gets its row again with the
+// first save; when the row vanishes from a file the recorder has written, the
+// ring goes on after the last pointer it stored there. A pointer read that
+// fails keeps the previous pointer; the row and the pointer are still saved.
+// Row and pointer are committed together: a save that fails (or a crash in
+// the middle of it) leaves the previous row and pointer as they were, and the
+// next second's save tries the same id again.
 //
 // Checkpoints. The WAL is copied into the database file after every
 // kCheckpointRows stored rows (a passive checkpoint, which never waits for a
@@ -34,21 +64,39 @@
 // stays near 120 pages (about 0.5 MB) instead of SQLite's 1000-page automatic
 // checkpoint (eight minutes of rows). bench_recorder measures the cost.
 //
-// Faults are never shown. A database step that fails closes the connection; a
-// closed connection is opened again at most once a clock second, so a locked
-// or broken file costs at most one attempt (and one busy timeout) a second on
-// the user-interface thread. A file that was deleted or replaced under the open
-// connection is noticed on the next tick and opened again (created again when
-// missing). While no database is usable, the flag is still raised each second.
+// Faults are never shown as errors; they are told through healthChanged(). A
+// database step that fails closes the connection; a closed connection is
+// opened again at most once per sample (a clock second). A file that was
+// deleted or replaced under the open connection is noticed with the next
+// sample and opened again (created again when missing). A file that cannot
+// be a sample database (malformed, another file's -wal replayed into it,
+// empty, truncated, not a database) is set aside with its -wal and -shm
+// (dbfile.h: Rdatabj.db.bad-<time>, never deleted) and a fresh ring starts at
+// once, with the same sample. A read-only -shm that only we use is replaced.
+// While no database is usable, the flag is still raised each second.
+//
+// The end. finish() (Station::shutDown) stops the timer, lets the samples
+// still waiting be written for at most kExitDrainMs (the rest are dropped and
+// counted), then folds the WAL into the file with a TRUNCATE checkpoint that
+// waits up to kExitReaderWaitMs for readers (an export reading the whole
+// ring takes about a second; see the figure in bench/README.md), closes, and
+// ends the thread. What could not be done (rows left in the -wal, samples
+// dropped) is returned and told as ExitIncomplete. The GUI thread waits for
+// all of it: the window is gone by then.
 #pragma once
 
 #include "common/datenum.h"
-#include "record/sampledb.h"
+#include "record/recorderhealth.h"
+#include "record/recordwriter.h"
 
 #include <QObject>
+#include <QSqlDatabase>
+#include <QThread>
 #include <QTimer>
 #include <cstdint>
-#include <optional>
+#include <deque>
+#include <functional>
+#include <memory>
 
 namespace station {
 
@@ -56,19 +104,30 @@ class Recorder : public QObject {
     Q_OBJECT
 public:
     static constexpr int kTickMs = 100;
-    static constexpr int kCheckpointRows = 60;  // one minute of rows
+    static constexpr int kCheckpointRows = record::kCheckpointRows;  // one minute of rows
+    static constexpr int kQueueLimit = 600;     // ten minutes of samples
+    static constexpr int kSlowCommitMs = 2000;  // two samples wait behind it
+    static constexpr int kExitDrainMs = 3000;
+    static constexpr int kExitReaderWaitMs = 5000;
 
     // The recorder of the station: system clock, <dataDir>/Rdatabj.db.
     explicit Recorder(QObject *parent = nullptr);
-    // Opens the database at databasePath and starts the timer.
+    // Starts the recorder thread, which opens the database at databasePath,
+    // and starts the timer.
     Recorder(const Clock &clock, const QString &databasePath, QObject *parent = nullptr);
     ~Recorder() override;
 
     void start();
     void stop();
-    // The end of recording: stops the timer, copies the WAL into the database
-    // file and closes the connection. Nothing is recorded afterwards.
-    void finish();
+
+    struct FinishReport {
+        bool walFolded = false;   // Rdatabj.db alone holds every stored row
+        int samplesDropped = 0;   // samples that waited and were given up
+        bool threadEnded = false; // false: the disk held the recorder thread past every bound
+    };
+    // The end of recording (see above). Nothing is recorded afterwards; later
+    // calls return the first report.
+    FinishReport finish();
     bool isRunning() const { return m_timer.isActive(); }
     int interval() const { return m_timer.interval(); }
 
@@ -78,27 +137,61 @@ public:
     // Stored rows between two checkpoints; 0 leaves them to SQLite's own
     // automatic checkpoint (bench_recorder measures the two side by side).
     void setCheckpointRows(int rows);
+    // How long finish() waits for readers before it gives up folding the WAL.
+    void setExitReaderWaitMs(int ms) { m_exitReaderWaitMs = ms; }
+    // For tests: the commit time told as a slow disk, and the samples that
+    // may wait (kSlowCommitMs and kQueueLimit otherwise).
+    void setSlowCommitMs(int ms) { m_slowCommitMs = ms; }
+    void setQueueLimit(int samples) { m_queueLimit = samples; }
 
-    // The pointer as last read from sl_void or stored.
+    // The pointer as the recorder thread last reported it: the id of the
+    // newest row it stored (or the one it read, before the first).
     std::int32_t pointer() const { return m_pointer; }
-    bool isDatabaseOpen() const { return m_connection.isOpen(); }
+    bool isDatabaseOpen() const { return m_databaseOpen; }
+    // Samples handed over whose result has not come back.
+    int waiting() const { return int(m_pending.size()); }
+
+    // For tests, benchmarks and tools: waits (at most timeoutMs) until the
+    // recorder thread has dealt with everything handed over so far, then takes
+    // its results and health reports in. True when it has. The station itself
+    // never waits for the recorder.
+    bool settle(int timeoutMs = 10000);
+    // Runs look on the recorder thread with the recorder's connection and
+    // waits for it (tests and benchmarks look into the connection this way).
+    void inspect(const std::function<void(QSqlDatabase)> &look);
+
+signals:
+    // A row was committed.
+    void stored(std::int32_t id);
+    void healthChanged(const station::RecorderHealth &health);
 
 private:
-    // Opens the connection when it is closed and no attempt was made in this
-    // clock second; closes it first when its file was deleted or replaced.
-    bool ensureOpen(qint64 second);
-    void fault(qint64 second);
+    friend class record::RecordWriter;
+    void deliverResult(const record::WriteResult &result);
+    void deliverHealth(const RecorderHealth &health);
+    void deliverState(bool databaseOpen, std::int32_t pointer);
+    void post(std::function<void()> job);
+    void raiseFlag();
 
     const Clock &m_clock;
-    sampledb::Connection m_connection;
     QTimer m_timer;
+    record::Handover m_handover;
+    QThread m_thread;
+    record::RecordWriter *m_writer = nullptr;  // lives on m_thread
     std::int32_t m_pointer = 0;
+    bool m_databaseOpen = false;
     double m_lastDate = 0;  // last-record date, as w_date
     double m_lastTime = 0;  // last-record time, as w_time
-    std::optional<qint64> m_lastOpenSecond;
-    int m_checkpointRows = kCheckpointRows;
-    int m_rowsSinceCheckpoint = 0;
-    bool m_faulted = false;  // a fault since the last stored row; for the log only
+    // Answered cycles at the previous two rows: [0] the previous, [1] the one before.
+    std::uint64_t m_answeredAt[2] = {0, 0};
+    // Samples handed over, oldest first: whether the flag was raised for it.
+    std::deque<bool> m_pending;
+    int m_dropped = 0;          // taken while the queue was full, since the last report
+    bool m_slowTold = false;
+    int m_exitReaderWaitMs = kExitReaderWaitMs;
+    int m_slowCommitMs = kSlowCommitMs;
+    int m_queueLimit = kQueueLimit;
+    std::optional<FinishReport> m_finished;
 };
 
 } // namespace station

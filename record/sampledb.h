@@ -7,10 +7,24 @@
 //     2 w_time  REAL                 time of day as a fraction of a day, to the second
 //     3..12 v0..v9  REAL             live-sample values 0..9, each a 32-bit float
 //                                    stored exactly as a double
+//     13 w_live  INTEGER             1: the values come from a polling cycle
+//                                    answered since the row before the previous
+//                                    one; 0: they repeat an image the controller
+//                                    no longer feeds (before "打开", a silent
+//                                    line); NULL: unknown (rows of older files)
+//     14 w_utc   INTEGER             the sample's time in Unix seconds (UTC);
+//                                    NULL: unknown
 //   sl_void  exactly one row
 //     0 sl_pointer  INTEGER  w_id of the most recent row written
 //     1 sl_copy     INTEGER  second copy of the pointer, written with position 0
 //     2 sl_spare    INTEGER  read by the recorder, never written
+//
+// Positions 0..12 are the format every reader knows. Positions 13 and 14 are
+// added to a file that lacks them (ALTER TABLE ... ADD COLUMN) when the
+// recorder opens it; readers take them by position from a "select *" record
+// when it has them, and a file of 13 columns (an older file, a read-only copy)
+// has every row unknown. Readers draw and export an unknown row as a row of
+// 13 columns always was.
 //
 // Durability. The file is kept in WAL mode with synchronous=FULL: every commit
 // (one a second) syncs the WAL before it returns, so a row that was reported
@@ -24,10 +38,15 @@
 //
 // Busy timeout: 200 ms. In normal use nothing else writes the file (the main
 // window only reads, and WAL readers never block the writer), so a wait only
-// arises from a foreign process holding the write lock. Everything runs on the
-// user-interface thread, so the wait is a freeze: 200 ms is two recorder ticks,
-// and after one failure the recorder touches the file at most once a second, so
-// the window stalls at most 0.2 s in each second while the lock is held.
+// arises from a foreign process holding the write lock. The recorder waits on
+// its own thread (recorder.h); the main window's reads on the GUI thread never
+// wait for a writer in WAL mode, and for a lock at most this long.
+//
+// Threads. Each connection is used on the thread that made it (Qt's rule for
+// a QSqlDatabase, and ours): the recorder's on the recorder thread, the main
+// window's on the GUI thread. What the connections of the process must agree
+// on about the file (below) goes through connectionregistry.h, which asks a
+// connection of another thread to close rather than closing it itself.
 //
 // Creating and replacing files. A missing file is created complete or not at
 // all: the tables and the sl_void row are written into Rdatabj.db.new, which is
@@ -46,12 +65,25 @@
 //    never written again. (The last close of a current, sound file still lets
 //    SQLite checkpoint and remove the -wal, so a clean exit leaves one file.)
 //  - Before any connection of the station opens the file at the path, every
-//    connection of the station still open on an older file there is closed.
-//    The -wal and -shm that older file leaves behind (we know them by inode)
+//    connection of the station still open on an older file there leaves it
+//    (closed at once on its own thread, asked to on another). The -wal and
+//    -shm that older file leaves behind (we know them by inode, recorded while
+//    it was open and forgotten once our last connection left it at the path)
 //    are removed before the new file is opened: SQLite would replay a foreign
-//    WAL into the new file. The rows of the old file still in its WAL (at most
-//    one checkpoint period, see recorder.h) go with the file that was replaced.
-//  - A file that is not an SQLite database (a garbage header) is not opened.
+//    WAL into the new file. A connection of ours still on the older file keeps
+//    them by descriptor and reads on undisturbed until it leaves. The rows of
+//    the old file still in its WAL (at most one checkpoint period, see
+//    recorder.h) go with the file that was replaced.
+//  - Another database copied over the file in place keeps a sound header, but
+//    a changed one: the recorder compares the header with the one it saw after
+//    its open or its last checkpoint, and on a change checks the file whole
+//    on a fresh connection (recordwriter.cpp).
+//  - A file that is not an SQLite database (a garbage header), an empty file
+//    and one shorter than its header says (truncated) are not opened, and never
+//    checkpointed into: open() says Damaged, and the recorder sets the set
+//    aside (dbfile.h). So is a file whose first read SQLite finds malformed
+//    (a -wal of another file replayed into it) or, for the recorder, one that
+//    fails SQLite's quick check or lacks the two tables.
 //
 // Read-only files and folders. The recorder opens read-write or not at all and
 // tries again once a second. The main window's connection falls back to a
@@ -60,12 +92,20 @@
 // a folder where no -wal can be made, it reads the file alone ("immutable").
 // A read-write open first closes every read-only connection of the station to
 // the file: SQLite shares one -shm mapping between the connections of a process
-// to one file, and a read-only mapping would make every later write fail.
+// to one file, and a read-only mapping would make every later write fail. A
+// -shm left read-only (made by SQLite with the mode of a file that was
+// read-only then) is replaced by the recorder when no other process uses it.
 #pragma once
 
+#include "record/dbfile.h"
+
+#include <QObject>
 #include <QSqlDatabase>
 #include <QString>
 #include <cstdint>
+#include <memory>
+
+struct sqlite3_file;
 
 namespace station::sampledb {
 
@@ -90,6 +130,9 @@ inline constexpr int kTime = 2;
 inline constexpr int kFirstValue = 3;
 inline constexpr int kValueCount = 10;
 inline constexpr int kRowColumns = kFirstValue + kValueCount;  // 13
+inline constexpr int kLive = 13;
+inline constexpr int kUtc = 14;
+inline constexpr int kAllColumns = 15;
 inline constexpr int kPointer = 0;
 inline constexpr int kPointerCopy = 1;
 inline constexpr int kSpare = 2;
@@ -100,11 +143,12 @@ inline constexpr int kBusyTimeoutMs = 200;
 // <dataDir>/Rdatabj.db
 QString defaultPath();
 
-// Creates a new sample database at path: both tables and the sl_void row with
-// pointer 0, in WAL mode. Precondition: nothing exists at path (an existing file
-// or folder is never replaced; the call then fails). Creates the folder when
-// missing. Returns false, with the reason on lcRecord, when the file could not
-// be created; nothing is left at path then.
+// Creates a new sample database at path: both tables (pv_data with the 13
+// columns every reader knows; the recorder adds the other two when it opens
+// the file) and the sl_void row with pointer 0, in WAL mode. Precondition: nothing exists at path
+// (an existing file or folder is never replaced; the call then fails). Creates
+// the folder when missing. Returns false, with the reason on lcRecord, when
+// the file could not be created; nothing is left at path then.
 bool create(const QString &path);
 
 // How a connection may use the file.
@@ -114,14 +158,23 @@ enum class Access {
     ReadOnly,           // readers beside the station (the export tool): never writes, never creates
 };
 
+// What the last open() found.
+enum class OpenStatus {
+    Opened,
+    Missing,    // no file, and this connection does not create one
+    Damaged,    // the file cannot be a sample database: see "not opened" above
+    ReadOnly,   // the file, its folder, -wal or -shm refuse writes (read-write access only)
+    Failed,     // anything else: a folder at the path, a lock, an I/O error
+};
+
 enum class Checkpoint { Passive, Truncate };
 
 // One named connection to the sample database. open() creates the file when it
 // is missing (unless read-only), opens it and sets the connection up (busy
 // timeout, WAL, synchronous=FULL, no checkpoint on close). All failures are
-// typed by the return value and logged on lcRecord; nothing is shown. Every
-// connection of the process takes part in the rules above; all run on one
-// thread.
+// typed by the return value and status() and logged on lcRecord; nothing is
+// shown. Every connection of the process takes part in the rules above. A
+// Connection is made, used and destroyed on one thread.
 class Connection {
 public:
     Connection(QString name, QString path, Access access = Access::ReadWrite);
@@ -130,13 +183,15 @@ public:
     Connection &operator=(const Connection &) = delete;
 
     bool open();
+    OpenStatus status() const { return m_status; }
     void close();
     bool isOpen() const { return m_db.isOpen(); }
     // Closes every other connection of the process to this path, so that all
     // of them open again afresh: after a failed write, a connection that
     // stayed open would keep SQLite's view of the -shm (a read-only mapping,
-    // say) alive for the next open.
-    void closePeers() const;
+    // say) alive for the next open. Those of another thread are asked, and
+    // waited for a bounded time; false when one is still open.
+    bool closePeers() const;
     // Open, but only for reading (read-only access, or the fallback taken).
     bool isReadOnly() const { return m_db.isOpen() && m_readOnly; }
 
@@ -144,13 +199,21 @@ public:
     // when the file was deleted, replaced or renamed since open(): SQLite keeps
     // working on the old file then, so the caller should close and open again.
     bool isCurrent() const;
+    // The state of the open file, read through SQLite's own descriptor.
+    FileState fileState() const;
+    // The first 100 bytes of the open file (SQLite's header) as they stand
+    // on disk, read the same way; empty when closed or unreadable.
+    QByteArray fileHeader() const;
+    // Marks the open file damaged: no connection of the process checkpoints
+    // into it any more (see above).
+    void markDamaged();
 
     // Copies the WAL into the database file, PASSIVE (never waits, copies what
-    // no reader still needs) or TRUNCATE (waits up to the busy timeout for
-    // readers, then empties the WAL). Only through a read-write connection to
-    // the current file that carries SQLite's header; returns whether the whole
-    // WAL was copied.
-    bool checkpoint(Checkpoint mode);
+    // no reader still needs) or TRUNCATE (waits up to readerWaitMs, the busy
+    // timeout by default, for readers, then empties the WAL). Only through a
+    // read-write connection to the current, sound file that was not found
+    // damaged; returns whether the whole WAL was copied.
+    bool checkpoint(Checkpoint mode, int readerWaitMs = kBusyTimeoutMs);
 
     QSqlDatabase database() const { return m_db; }
     // Why the last open() failed, as SQLite said it.
@@ -165,11 +228,16 @@ public:
         bool operator==(const Identity &) const = default;
     };
     static Identity identityOf(const QString &path);
+    // The file this connection has open (invalid when closed).
+    const Identity &identity() const { return m_identity; }
 
 private:
     bool openWith(const char *mode, bool setUp);
+    bool openFile();
     void leaveOlderFiles() const;
-    void closeReadOnlyPeers() const;
+    bool closeReadOnlyPeers() const;
+    sqlite3_file *mainFile() const;
+    void publish() const;
 
     QString m_name;
     QString m_path;
@@ -177,14 +245,16 @@ private:
     QSqlDatabase m_db;
     Identity m_identity;
     bool m_readOnly = false;
+    OpenStatus m_status = OpenStatus::Failed;
     QString m_lastError;
+    // Lives on the owner's thread: other threads' requests to close arrive here.
+    std::unique_ptr<QObject> m_context;
 };
 
-// Whether the file starts with SQLite's header. An empty file counts as sound
-// (SQLite takes it for an empty database); a file that cannot be read too (the
-// open then says why). It opens and closes a descriptor of its own: never call
-// it on a file that a connection of this process has open (closing that
-// descriptor drops SQLite's POSIX locks on the file).
+// Whether the file starts with SQLite's header, or is empty (what SQLite
+// takes for an empty database); a file that cannot be read counts too (the
+// open then says why). Reads the file through a descriptor of its own: never
+// call it on a file that a connection of this process has open (dbfile.h).
 bool hasDatabaseHeader(const QString &path);
 
 // The main window's own connection ("ssqx") to <dataDir>/Rdatabj.db. Opens it
@@ -194,7 +264,7 @@ bool hasDatabaseHeader(const QString &path);
 // or its folder is. The history reader calls it
 // before each load and keeps the returned handle only for that load. Closed by
 // closeMainWindowConnection() (drop every copy of the handle first) or when the
-// application object is destroyed.
+// application object is destroyed. GUI thread only.
 QSqlDatabase openMainWindowConnection();
 void closeMainWindowConnection();
 

@@ -21,8 +21,12 @@ QString quoted(const QString &name)
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
+// SQLite's primary result code of the last failure logged on this thread.
+thread_local int g_lastCode = 0;
+
 void logFailure(const QSqlDatabase &db, const QString &what, const QSqlQuery &q)
 {
+    g_lastCode = q.lastError().nativeErrorCode().toInt() & 0xff;
     qCInfo(lcRecord) << db.connectionName() << what << "failed:" << q.lastError().text();
 }
 
@@ -60,19 +64,28 @@ bool writeRowAndPointer(QSqlDatabase &db, const Sample &s)
         qCInfo(lcRecord) << "pv_data has fewer than" << col::kRowColumns << "columns";
         return false;
     }
+    // The live state and UTC time go to positions 13 and 14 when the table has
+    // them under their names (upgradeSchema() adds them).
+    const QSqlRecord rowRecord = find.record();
+    const bool extended = rowRecord.count() >= col::kAllColumns
+        && rowRecord.fieldName(col::kLive) == QLatin1String("w_live")
+        && rowRecord.fieldName(col::kUtc) == QLatin1String("w_utc");
+    QStringList names = *rowNames;
+    if (extended)
+        names << quoted(rowRecord.fieldName(col::kLive)) << quoted(rowRecord.fieldName(col::kUtc));
     const bool exists = find.next();
     find.finish();
 
     QSqlQuery write(db);
     if (exists) {
         QStringList sets;
-        for (const QString &name : *rowNames)
+        for (const QString &name : names)
             sets << name + QLatin1String("=?");
         write.prepare(QLatin1String("UPDATE pv_data SET ") + sets.join(QLatin1Char(','))
                       + QLatin1String(" WHERE ") + rowNames->at(col::kId) + QLatin1String("=?"));
     } else {
-        write.prepare(QLatin1String("INSERT INTO pv_data (") + rowNames->join(QLatin1Char(','))
-                      + QLatin1String(") VALUES (") + QStringList(col::kRowColumns, QStringLiteral("?")).join(QLatin1Char(','))
+        write.prepare(QLatin1String("INSERT INTO pv_data (") + names.join(QLatin1Char(','))
+                      + QLatin1String(") VALUES (") + QStringList(names.size(), QStringLiteral("?")).join(QLatin1Char(','))
                       + QLatin1Char(')'));
     }
     write.addBindValue(s.id);
@@ -80,6 +93,10 @@ bool writeRowAndPointer(QSqlDatabase &db, const Sample &s)
     write.addBindValue(s.time);
     for (float v : s.values)
         write.addBindValue(double(v));  // a float is exact as a double
+    if (extended) {
+        write.addBindValue(s.live ? QVariant(int(*s.live)) : QVariant(QMetaType::fromType<int>()));
+        write.addBindValue(s.utc ? QVariant(*s.utc) : QVariant(QMetaType::fromType<qint64>()));
+    }
     if (exists)
         write.addBindValue(s.id);
     if (!write.exec() || write.numRowsAffected() < 1) {
@@ -154,17 +171,69 @@ PointerRead readPointer(QSqlDatabase &db)
     return result;
 }
 
-SaveResult saveSample(QSqlDatabase &db, const Sample &sample)
+SaveResult saveSample(QSqlDatabase &db, const Sample &sample, int *sqliteCode)
 {
+    g_lastCode = 0;
+    const auto failed = [sqliteCode] {
+        if (sqliteCode)
+            *sqliteCode = g_lastCode;
+        return SaveResult::Failed;
+    };
+    if (sqliteCode)
+        *sqliteCode = 0;
     // IMMEDIATE takes the write lock at once, so a busy file fails here (after
     // the busy timeout) and not halfway through the writes.
     if (!run(db, QStringLiteral("BEGIN IMMEDIATE")))
-        return SaveResult::Failed;
+        return failed();
     if (writeRowAndPointer(db, sample) && run(db, QStringLiteral("COMMIT")))
         return SaveResult::Saved;
     QSqlQuery rollback(db);
     rollback.exec(QStringLiteral("ROLLBACK"));  // fails harmlessly when SQLite already rolled back
-    return SaveResult::Failed;
+    return failed();
+}
+
+Schema upgradeSchema(QSqlDatabase &db)
+{
+    QSqlQuery tables(db);
+    if (!tables.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type='table'"))) {
+        logFailure(db, QStringLiteral("reading the tables"), tables);
+        return Schema::Failed;
+    }
+    QStringList names;
+    while (tables.next())
+        names << tables.value(0).toString().toLower();
+    if (!names.contains(QLatin1String("pv_data")) || !names.contains(QLatin1String("sl_void")))
+        return Schema::NoTables;
+
+    QSqlQuery columns(db);
+    if (!columns.exec(QStringLiteral("select * from  pv_data where 0"))) {
+        logFailure(db, QStringLiteral("reading pv_data's columns"), columns);
+        return Schema::Failed;
+    }
+    const QSqlRecord record = columns.record();
+    columns.finish();
+    const auto nameAt = [&record](int i) { return i < record.count() ? record.fieldName(i) : QString(); };
+    QStringList adds;
+    if (record.count() == col::kRowColumns)
+        adds << QStringLiteral("w_live INTEGER") << QStringLiteral("w_utc INTEGER");
+    else if (record.count() == col::kLive + 1 && nameAt(col::kLive) == QLatin1String("w_live"))
+        adds << QStringLiteral("w_utc INTEGER");
+    else if (record.count() >= col::kAllColumns && nameAt(col::kLive) == QLatin1String("w_live")
+             && nameAt(col::kUtc) == QLatin1String("w_utc"))
+        return Schema::Complete;
+    else
+        return Schema::Kept;
+    if (!run(db, QStringLiteral("BEGIN IMMEDIATE")))
+        return Schema::Failed;
+    bool ok = true;
+    for (const QString &add : adds)
+        ok = ok && run(db, QStringLiteral("ALTER TABLE pv_data ADD COLUMN ") + add);
+    if (ok && run(db, QStringLiteral("COMMIT"))) {
+        qCInfo(lcRecord) << "pv_data gained w_live and w_utc";
+        return Schema::Upgraded;
+    }
+    run(db, QStringLiteral("ROLLBACK"));
+    return Schema::Failed;
 }
 
 } // namespace station::sampledb

@@ -32,6 +32,8 @@ struct Sample {
     double date = 0;      // day number
     double time = 0;      // fraction of a day
     std::array<float, col::kValueCount> values{};
+    std::optional<bool> live;        // w_live; nullopt: unknown
+    std::optional<qint64> utc;       // w_utc, Unix seconds; nullopt: unknown
 };
 
 enum class SaveResult {
@@ -43,6 +45,21 @@ enum class SaveResult {
 // "select * from  pv_data where w_id=<id>" finds it, appended otherwise) and
 // sets positions 0 and 1 of sl_void to sample.id, in one transaction. An empty
 // sl_void first gets its one row (pointer 0, spare 0) in that transaction.
-SaveResult saveSample(QSqlDatabase &db, const Sample &sample);
+// Positions 13 and 14 get the sample's live state and UTC time when the table
+// has them (NULL for an unknown one). *sqliteCode gets SQLite's primary result
+// code of a failure (0 when saved).
+SaveResult saveSample(QSqlDatabase &db, const Sample &sample, int *sqliteCode = nullptr);
+
+// The schema as the recorder finds it on open.
+enum class Schema {
+    Complete,    // both tables; pv_data has w_live and w_utc at positions 13 and 14
+    Upgraded,    // the two columns were added just now
+    Kept,        // both tables, but pv_data has other columns past position 12:
+                 // left as it is, rows are written without a live state
+    NoTables,    // pv_data or sl_void is missing: not a sample database
+    Failed,      // the file could not be read or changed (the reason is on lcRecord)
+};
+// Adds w_live and w_utc to a pv_data of 13 (or w_live alone of 14) columns.
+Schema upgradeSchema(QSqlDatabase &db);
 
 } // namespace station::sampledb

@@ -15,6 +15,9 @@ namespace {
 
 constexpr char kConnection[] = "seed";
 constexpr float kOutputOn = 100.0f;
+// Rows between two checkpoints while seeding: each row adds two pages to the
+// -wal, so it stays below 2000 pages (8 MB) however many rows are seeded.
+constexpr int kCheckpointRows = 1000;
 
 } // namespace
 
@@ -36,6 +39,7 @@ int seedHistory(ControllerModel &model, const RegisterBank &bank, const QString 
     if (!connection.open())
         return 0;
     QSqlDatabase db = connection.database();
+    sampledb::upgradeSchema(db);  // an older file gains w_live and w_utc, as the recorder does
     // A past made up at start: no sync per row.
     QSqlQuery(db).exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     const sampledb::PointerRead read = sampledb::readPointer(db);
@@ -50,11 +54,18 @@ int seedHistory(ControllerModel &model, const RegisterBank &bank, const QString 
         sample.date = dayNumber(t.date());
         sample.time = dayFraction(t.time());
         sample.values = liveSampleOf(bank);
+        sample.live = true;  // the simulated controller answered every second of it
+        sample.utc = t.toSecsSinceEpoch();
         if (sampledb::saveSample(db, sample) != sampledb::SaveResult::Saved)
             break;
         pointer = sample.id % sampledb::kRingSize;
         ++stored;
+        // The station's connections leave checkpoints to the recorder; here
+        // the seeding does them, or the -wal would hold every row seeded.
+        if (stored % kCheckpointRows == 0)
+            connection.checkpoint(sampledb::Checkpoint::Passive);
     }
+    connection.checkpoint(sampledb::Checkpoint::Truncate);
     return stored;
 }
 

@@ -5,6 +5,7 @@
 #include "common/valuecolumns.h"
 
 #include <QDateTime>
+#include <cmath>
 
 namespace station::exporttool {
 
@@ -24,7 +25,7 @@ QStringList headerNames()
     QStringList names{QStringLiteral("time")};
     for (const valuecol::Column &c : valuecol::kColumns)
         names << QLatin1String(c.name);
-    return names;
+    return names << QStringLiteral("live") << QStringLiteral("seq");
 }
 
 QString headerLine()
@@ -32,13 +33,31 @@ QString headerLine()
     return headerNames().join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 
-QString sampleLine(const sampledb::Sample &sample, bool raw)
+QString timeText(const sampledb::Sample &sample)
 {
-    QString line = dateFromDayNumber(sample.date).toString(Qt::ISODate) + QLatin1Char('T')
+    QString text = dateFromDayNumber(sample.date).toString(Qt::ISODate) + QLatin1Char('T')
         + timeFromDayFraction(sample.time).toString(QStringLiteral("HH:mm:ss"));
+    if (!sample.utc)
+        return text;
+    // The stored local time less the UTC time, both to the second.
+    const double unixEpochDay = dayNumber(QDate(1970, 1, 1));
+    const qint64 local = qint64(std::llround((sample.date - unixEpochDay) * kSecondsPerDay + sample.time * kSecondsPerDay));
+    const qint64 minutes = qint64(std::llround(double(local - *sample.utc) / 60.0));
+    const qint64 magnitude = minutes < 0 ? -minutes : minutes;
+    return text + (minutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        + QStringLiteral("%1:%2").arg(magnitude / 60, 2, 10, QLatin1Char('0')).arg(magnitude % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString sampleLine(const sampledb::RecordedRow &row, bool raw)
+{
+    const sampledb::Sample &sample = row.sample;
+    QString line = timeText(sample);
     for (int j = 0; j < sampledb::col::kValueCount; ++j)
         line += QLatin1Char(',') + valueText(j, sample.values[size_t(j)], raw);
-    return line + QLatin1Char('\n');
+    line += QLatin1Char(',');
+    if (sample.live)
+        line += *sample.live ? QLatin1Char('1') : QLatin1Char('0');
+    return line + QLatin1Char(',') + QString::number(row.sequence) + QLatin1Char('\n');
 }
 
 std::optional<sampledb::Moment> parseLocalTime(const QString &text, bool endOfDay)

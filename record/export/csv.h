@@ -1,7 +1,10 @@
 // The CSV form of stored samples, as lx6100-export writes it: one header row,
-// then one row per sample: its local time in ISO 8601, then the ten values,
-// scaled as the status panel shows them (the retransmission outputs divided by
-// ten) or, raw, as stored.
+// then one row per sample in recording order: its local time in ISO 8601 (with
+// its UTC offset when the row knows its UTC time), then the ten values, scaled
+// as the status panel shows them (the retransmission outputs divided by ten)
+// or, raw, as stored; then whether it is live (1, 0, empty when unknown) and
+// its place in recording order (seq). The two last columns came later: they
+// follow the columns readers already take by position.
 #pragma once
 
 #include "record/samplereader.h"
@@ -13,11 +16,16 @@
 namespace station::exporttool {
 
 // time, PV1, PV2, SV1, SV2, the two retransmission outputs, the two alarm kinds
-// and the two control outputs, in the order of the value columns.
+// and the two control outputs, in the order of the value columns, then live
+// and seq.
 QStringList headerNames();
 QString headerLine();  // with its line end
 
-QString sampleLine(const sampledb::Sample &sample, bool raw);  // with its line end
+QString sampleLine(const sampledb::RecordedRow &row, bool raw);  // with its line end
+
+// "2024-07-01T20:00:05", with "+08:00" (the offset of the local time from
+// UTC, to the minute) when the sample knows its UTC time.
+QString timeText(const sampledb::Sample &sample);
 
 // A local time as the operator types it: "2024-07-01T20:00:05",
 // "2024-07-01 20:00:05", "2024-07-01 20:00" or "2024-07-01". A date alone is

@@ -3,6 +3,7 @@
 //
 //   lx6100-export [--db FILE] [--from TIME] [--to TIME] [--raw] [--output FILE]
 //   lx6100-export [--db FILE] --backup FILE
+//   lx6100-export [--db FILE] --restore BACKUP
 //
 // The database is opened read-only ("mode=ro"), through its WAL, with the
 // station's busy timeout: a WAL reader never blocks the recorder's writes, and
@@ -10,9 +11,12 @@
 // (no station has it open) is read as an immutable file, so the tool leaves no
 // -wal or -shm of its own beside it. The rows are read in one
 // read transaction, so the export is one snapshot of the ring; the backup uses
-// SQLite's online backup API in one step, also one snapshot. Every failure is
+// SQLite's online backup API in one step, also one snapshot, and never writes
+// a file that has a -wal or -shm beside it. --restore is the way back: only
+// while no station has the database open (copy.h). Every failure is
 // one line on standard error and a non-zero exit: 1 for a file that cannot be
 // read or written, 2 for a wrong command line.
+#include "record/export/copy.h"
 #include "record/export/csv.h"
 #include "record/sampledb.h"
 
@@ -51,85 +55,29 @@ sqlite3 *handleOf(const QSqlDatabase &db)
     return *static_cast<sqlite3 *const *>(v.constData());
 }
 
-QString sqliteError(sqlite3 *db, int rc)
-{
-    return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
-}
-
-// Whether writing target would overwrite the database or one of the files
-// SQLite keeps beside it (-wal, -shm, -journal): the same file under another
-// name or link, or the companion's name, which may not exist yet.
-bool isDatabaseFile(const QString &target, const QString &database)
-{
-    const QFileInfo db(QFileInfo(database).canonicalFilePath());
-    const QFileInfo out(target);
-    const auto outId = sampledb::Connection::identityOf(target);
-    for (const char *suffix : {"", "-wal", "-shm", "-journal"}) {
-        const QString file = db.filePath() + QLatin1String(suffix);
-        if (outId.valid && outId == sampledb::Connection::identityOf(file))
-            return true;
-        if (out.fileName() == db.fileName() + QLatin1String(suffix)
-            && out.absoluteDir().canonicalPath() == db.absolutePath())
-            return true;
-    }
-    return false;
-}
-
 int backup(sampledb::Connection &source, const QString &target)
 {
-    if (isDatabaseFile(target, source.path()))
+    if (exporttool::isDatabaseFile(target, source.path()))
         return fail(kFailed, QStringLiteral("%1 is the database or one of its -wal, -shm, -journal files").arg(target));
+    if (exporttool::hasCompanions(target))
+        return fail(kFailed, QStringLiteral("%1 has a -wal or -shm beside it, which SQLite would replay into the "
+                                            "copy: remove them or choose another name").arg(target));
     sqlite3 *from = handleOf(source.database());
     if (!from)
         return fail(kFailed, QStringLiteral("no SQLite handle for %1").arg(source.path()));
-
-    // Into a new file beside the target, renamed over it when complete.
-    const QString part = target + QLatin1String(".part");
-    QFile::remove(part);
-    sqlite3 *to = nullptr;
-    int rc = sqlite3_open_v2(QFile::encodeName(part).constData(), &to,
-                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    QString error;
-    if (rc == SQLITE_OK) {
-        sqlite3_backup *b = sqlite3_backup_init(to, "main", from, "main");
-        if (!b) {
-            rc = sqlite3_errcode(to);
-        } else {
-            // All pages in one step: one read transaction, one snapshot.
-            rc = sqlite3_backup_step(b, -1);
-            const int finished = sqlite3_backup_finish(b);
-            if (rc == SQLITE_DONE)
-                rc = finished;
-        }
-        if (rc != SQLITE_OK)
-            error = sqliteError(to, rc);
-    } else {
-        error = sqliteError(to, rc);
-    }
-    const int closed = sqlite3_close(to);
-    if (rc == SQLITE_OK && closed != SQLITE_OK) {
-        rc = closed;
-        error = QString::fromUtf8(sqlite3_errstr(closed));
-    }
-    if (rc != SQLITE_OK) {
-        QFile::remove(part);
-        QFile::remove(part + QLatin1String("-journal"));
+    const QString error = exporttool::copyDatabase(from, target, false);
+    if (!error.isEmpty())
         return fail(kFailed, QStringLiteral("cannot write %1: %2").arg(target, error));
-    }
-    QFile::remove(target);
-    if (!QFile::rename(part, target)) {
-        QFile::remove(part);
-        return fail(kFailed, QStringLiteral("cannot write %1").arg(target));
-    }
     return 0;
 }
 
-int exportCsv(sampledb::Connection &source, std::optional<sampledb::Moment> from,
+// source is null for an empty file (SQLite's empty database): the header alone.
+int exportCsv(sampledb::Connection *source, const QString &path, std::optional<sampledb::Moment> from,
               std::optional<sampledb::Moment> to, bool raw, const QString &output)
 {
     QFile out;
     const bool toFile = !output.isEmpty() && output != QLatin1String("-");
-    if (toFile && isDatabaseFile(output, source.path()))
+    if (toFile && exporttool::isDatabaseFile(output, path))
         return fail(kFailed, QStringLiteral("%1 is the database or one of its -wal, -shm, -journal files").arg(output));
     if (toFile) {
         out.setFileName(output);
@@ -148,13 +96,14 @@ int exportCsv(sampledb::Connection &source, std::optional<sampledb::Moment> from
         return written;
     };
     QString readError;
-    const bool read = sampledb::readSamples(
-        source.database(), from, to,
-        [&](const sampledb::Sample &s) {
-            pending += exporttool::sampleLine(s, raw).toUtf8();
-            return pending.size() < kFlushBytes || flush();
-        },
-        &readError);
+    const bool read = !source
+        || sampledb::readSamples(
+            source->database(), from, to,
+            [&](const sampledb::RecordedRow &r) {
+                pending += exporttool::sampleLine(r, raw).toUtf8();
+                return pending.size() < kFlushBytes || flush();
+            },
+            &readError);
     flush();
     written = written && out.flush();
     if (toFile)
@@ -167,7 +116,7 @@ int exportCsv(sampledb::Connection &source, std::optional<sampledb::Moment> from
         return fail(kFailed, QStringLiteral("cannot write %1: %2").arg(where, reason));
     }
     if (!read)
-        return fail(kFailed, QStringLiteral("cannot read %1: %2").arg(source.path(), readError));
+        return fail(kFailed, QStringLiteral("cannot read %1: %2").arg(path, readError));
     return 0;
 }
 
@@ -192,7 +141,10 @@ int main(int argc, char **argv)
     const QCommandLineOption rawOption(QStringLiteral("raw"), QStringLiteral("Values as stored, not scaled as the station shows them."));
     const QCommandLineOption outputOption(QStringLiteral("output"), QStringLiteral("Write the CSV to this file (default: standard output)."), QStringLiteral("file"));
     const QCommandLineOption backupOption(QStringLiteral("backup"), QStringLiteral("Write a consistent copy of the database to this file instead."), QStringLiteral("file"));
-    parser.addOptions({dbOption, fromOption, toOption, rawOption, outputOption, backupOption});
+    const QCommandLineOption restoreOption(QStringLiteral("restore"),
+        QStringLiteral("Put this backup in place of the database (refused while a station runs on it); "
+                       "the current database is kept aside as <database>.old-<time>."), QStringLiteral("backup"));
+    parser.addOptions({dbOption, fromOption, toOption, rawOption, outputOption, backupOption, restoreOption});
     if (!parser.parse(app.arguments()))
         return fail(kUsage, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -212,8 +164,18 @@ int main(int argc, char **argv)
         return fail(kUsage, QStringLiteral("--from lies after --to"));
     if (parser.isSet(backupOption) && (from || to || parser.isSet(rawOption) || parser.isSet(outputOption)))
         return fail(kUsage, QStringLiteral("--backup copies the whole database; it takes no other option but --db"));
+    if (parser.isSet(restoreOption) && (from || to || parser.isSet(rawOption) || parser.isSet(outputOption)
+                                        || parser.isSet(backupOption)))
+        return fail(kUsage, QStringLiteral("--restore replaces the whole database; it takes no other option but --db"));
 
     const QString path = parser.isSet(dbOption) ? parser.value(dbOption) : sampledb::defaultPath();
+    if (parser.isSet(restoreOption)) {
+        const exporttool::Outcome outcome = exporttool::restore(parser.value(restoreOption), path);
+        if (outcome.code != 0)
+            return fail(outcome.code, outcome.message);
+        std::printf("%s\n", qPrintable(outcome.message));
+        return 0;
+    }
     if (!QFileInfo(path).isFile())
         return fail(kFailed, QStringLiteral("no database file %1").arg(path));
     {
@@ -221,8 +183,15 @@ int main(int argc, char **argv)
         if (!probe.open(QIODevice::ReadOnly))
             return fail(kFailed, QStringLiteral("cannot read %1: %2").arg(path, probe.errorString()));
     }
-    if (!sampledb::hasDatabaseHeader(path))
+    const sampledb::FileState state = sampledb::fileStateAt(path);
+    if (state == sampledb::FileState::NotDatabase)
         return fail(kFailed, QStringLiteral("%1 is not an SQLite database").arg(path));
+    if (state == sampledb::FileState::Empty) {
+        // SQLite's empty database: no rows to export, nothing to back up.
+        if (parser.isSet(backupOption))
+            return fail(kFailed, QStringLiteral("%1 is empty: nothing to back up").arg(path));
+        return exportCsv(nullptr, path, from, to, parser.isSet(rawOption), parser.value(outputOption));
+    }
 
     int result = 0;
     {
@@ -230,7 +199,7 @@ int main(int argc, char **argv)
         if (!source.open())
             return fail(kFailed, QStringLiteral("cannot open %1: %2").arg(path, source.lastError()));
         result = parser.isSet(backupOption) ? backup(source, parser.value(backupOption))
-                                            : exportCsv(source, from, to, parser.isSet(rawOption),
+                                            : exportCsv(&source, path, from, to, parser.isSet(rawOption),
                                                         parser.value(outputOption));
     }
     return result;

@@ -258,6 +258,7 @@ void TestChartLive::endToEndWithTheRecorder()
     ManualClock clock(morning());
     Recorder recorder(clock, path);
     recorder.stop(); // the test ticks it
+    QVERIFY(recorder.settle());
     sampledb::Connection mainWindow(QStringLiteral("endtoend-ssqx"), path);
     QVERIFY(mainWindow.open());
 
@@ -272,8 +273,10 @@ void TestChartLive::endToEndWithTheRecorder()
     for (int second = 1; second <= 25; ++second) {
         clock.advance(1);
         registerImage().liveSample[0] = float(second);
+        ++cycleStamp().answered; // the controller answered this second: the row is live
         recorder.tick();
         recorder.tick(); // a second tick in the same clock second stores nothing
+        QVERIFY(recorder.settle()); // the commit comes back from the recorder thread
         QVERIFY(sampleFlags().newSample);
         QVERIFY(chart.liveAppend(registerImage().liveSample, sampleFlags()));
         QVERIFY(!sampleFlags().newSample);

@@ -7,11 +7,14 @@
 namespace station::test {
 
 // Sample numbers of one child run start at run * kCrashSamplesPerRun; values
-// stay exact in a float (below 2^24 for 40 runs).
+// stay exact in a float (below 2^24 for 60 runs).
 inline constexpr qint64 kCrashSamplesPerRun = 20000;
-// Rows one child writes at most before it waits to be killed, so that 40 runs
-// on a fast disk cannot wrap the 65500-row ring.
-inline constexpr qint64 kCrashRowsPerRun = 1500;
+// Rows one child writes at most before it waits to be killed, so that 60 runs
+// cannot wrap the 65500-row ring.
+inline constexpr qint64 kCrashRowsPerRun = 1000;
+// Every sync of the child's files takes this long: a commit (one sync of the
+// -wal) about as long, so a kill most often lands while one is under way.
+inline constexpr int kCrashSyncMs = 15;
 
 inline QDateTime crashSampleTime(qint64 n)
 {

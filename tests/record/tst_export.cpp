@@ -7,6 +7,7 @@
 
 #include "common/datadir.h"
 #include "common/datenum.h"
+#include "record/export/csv.h"
 #include "link/registerimage.h"
 #include "tests/record/dbprobe.h"
 #include "tests/record/manualclock.h"
@@ -115,12 +116,14 @@ private slots:
         const QList<QByteArray> lines = r.out.split('\n');
         QCOMPARE(lines.size(), 1 + 8 + 1);  // header, eight rows, nothing after the last line end
         QCOMPARE(lines[0], QByteArray("time,PV1,PV2,SV1,SV2,retransmission1,retransmission2,"
-                                      "alarm1_kind,alarm2_kind,control1_output,control2_output"));
-        QCOMPARE(lines[1], QByteArray("2024-07-01T10:00:00,100,200,300,400,50.3,60,700,800,900,1000"));
-        QCOMPARE(lines[5], QByteArray("2024-07-01T10:00:04,104,204,304,404,50.3,60.4,704,804,904,1004"));
+                                      "alarm1_kind,alarm2_kind,control1_output,control2_output,live,seq"));
+        // Rows of unknown live state and UTC time (as in older files): no
+        // offset, an empty live column.
+        QCOMPARE(lines[1], QByteArray("2024-07-01T10:00:00,100,200,300,400,50.3,60,700,800,900,1000,,1"));
+        QCOMPARE(lines[5], QByteArray("2024-07-01T10:00:04,104,204,304,404,50.3,60.4,704,804,904,1004,,5"));
         // The gap stays a gap: the next line is the first row after it.
-        QCOMPARE(lines[6], QByteArray("2024-07-01T10:10:00,100,200,300,400,50.3,60,700,800,900,1000"));
-        QCOMPARE(lines[8], QByteArray("2024-07-01T10:10:02,102,202,302,402,50.3,60.2,702,802,902,1002"));
+        QCOMPARE(lines[6], QByteArray("2024-07-01T10:10:00,100,200,300,400,50.3,60,700,800,900,1000,,6"));
+        QCOMPARE(lines[8], QByteArray("2024-07-01T10:10:02,102,202,302,402,50.3,60.2,702,802,902,1002,,8"));
         QCOMPARE(lines[9], QByteArray());
     }
 
@@ -129,17 +132,17 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArrayList>("expected");  // the lines after the header
         QTest::newRow("raw") << QStringList{"--raw", "--to", "2024-07-01T10:00:00"}
-                             << QByteArrayList{"2024-07-01T10:00:00,100,200,300,400,503,600,700,800,900,1000"};
+                             << QByteArrayList{"2024-07-01T10:00:00,100,200,300,400,503,600,700,800,900,1000,,1"};
         QTest::newRow("from and to, both inclusive")
             << QStringList{"--from", "2024-07-01 10:00:03", "--to", "2024-07-01T10:10:00"}
-            << QByteArrayList{"2024-07-01T10:00:03,103,203,303,403,50.3,60.3,703,803,903,1003",
-                              "2024-07-01T10:00:04,104,204,304,404,50.3,60.4,704,804,904,1004",
-                              "2024-07-01T10:10:00,100,200,300,400,50.3,60,700,800,900,1000"};
+            << QByteArrayList{"2024-07-01T10:00:03,103,203,303,403,50.3,60.3,703,803,903,1003,,4",
+                              "2024-07-01T10:00:04,104,204,304,404,50.3,60.4,704,804,904,1004,,5",
+                              "2024-07-01T10:10:00,100,200,300,400,50.3,60,700,800,900,1000,,6"};
         QTest::newRow("inside the gap") << QStringList{"--from", "2024-07-01 10:05", "--to", "2024-07-01 10:09"}
                                         << QByteArrayList{};
         QTest::newRow("a date alone is the whole day, to its last second")
             << QStringList{"--from", "2024-07-01T10:10:02", "--to", "2024-07-01"}
-            << QByteArrayList{"2024-07-01T10:10:02,102,202,302,402,50.3,60.2,702,802,902,1002"};
+            << QByteArrayList{"2024-07-01T10:10:02,102,202,302,402,50.3,60.2,702,802,902,1002,,8"};
     }
     void rangeAndRaw()
     {
@@ -175,6 +178,8 @@ private slots:
         QTest::newRow("CSV onto the database") << "ring" << QStringList{"--output-self"} << 1;
         QTest::newRow("CSV onto the database's -wal") << "ring" << QStringList{"--output-wal"} << 1;
         QTest::newRow("backup into a missing folder") << "ring" << QStringList{"--backup", "/nonexistent/x.db"} << 1;
+        QTest::newRow("backup onto a file with a -wal beside it") << "ring" << QStringList{"--backup-stale"} << 1;
+        QTest::newRow("restore with other options") << "ring" << QStringList{"--restore", "x.db", "--raw"} << 2;
     }
     void errors()
     {
@@ -208,6 +213,12 @@ private slots:
             args = QStringList{"--output", m_path};
         else if (args == QStringList{"--output-wal"})
             args = QStringList{"--output", m_path + "-wal"};
+        const QString stale = QFileInfo(m_path).absolutePath() + "/stale.db";
+        if (args == QStringList{"--backup-stale"}) {
+            QFile wal(stale + "-wal");
+            QVERIFY(wal.open(QIODevice::WriteOnly) && wal.write("frames of another file") > 0);
+            args = QStringList{"--backup", stale};
+        }
 
         const Run r = runExport(QStringList{"--db", m_path} + args, stdoutFile);
         QCOMPARE(r.code, code);
@@ -220,6 +231,164 @@ private slots:
             QVERIFY(what != "missing" || !QFileInfo::exists(m_path));
         QVERIFY(!QFileInfo::exists(m_path + "-journal"));
         QVERIFY(!QFileInfo::exists(m_path + "-wal"));
+        QVERIFY(!QFileInfo::exists(stale));
+    }
+
+    // The live state, the UTC offset and the order of recording: a ring across
+    // the end of daylight saving time, where the local hour 02:00 comes twice.
+    // Rows 65499 and 65500 were taken at 02:59:58 and 02:59:59 summer time
+    // (+02:00), rows 1 and 2 an hour later in UTC, at 02:00:00 and 02:00:01
+    // winter time (+01:00).
+    void liveOffsetAndRecordingOrder_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArrayList>("expected");
+        const QByteArray values = ",0,0,0,0,0,0,0,0,0,0,";
+        QTest::newRow("the whole ring") << QStringList{}
+            << QByteArrayList{"2024-10-27T02:59:58+02:00" + values + "1,1", "2024-10-27T02:59:59+02:00" + values + "0,2",
+                              "2024-10-27T02:00:00+01:00" + values + ",3", "2024-10-27T02:00:01+01:00" + values + "1,4"};
+        QTest::newRow("the repeated hour, by local time")
+            << QStringList{"--from", "2024-10-27T02:00:00", "--to", "2024-10-27T02:00:01"}
+            << QByteArrayList{"2024-10-27T02:00:00+01:00" + values + ",3", "2024-10-27T02:00:01+01:00" + values + "1,4"};
+    }
+    void liveOffsetAndRecordingOrder()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArrayList, expected);
+        QVERIFY(sampledb::create(m_path));
+        {
+            DbProbe db(m_path);
+            const double day = dayNumber(QDate(2024, 10, 27));
+            const qint64 summerUtc = QDateTime(QDate(2024, 10, 27), QTime(0, 59, 58), Qt::UTC).toSecsSinceEpoch();
+            // The two columns the recorder adds when it opens a file.
+            QString sql = QStringLiteral("ALTER TABLE pv_data ADD COLUMN w_live INTEGER;"
+                                         "ALTER TABLE pv_data ADD COLUMN w_utc INTEGER; BEGIN;");
+            const auto row = [&](int id, const QTime &local, const char *live, qint64 utc) {
+                sql += QStringLiteral("INSERT INTO pv_data VALUES (%1, %2, %3, 0,0,0,0,0,0,0,0,0,0, %4, %5);")
+                           .arg(id).arg(day, 0, 'f', 1).arg(dayFraction(local), 0, 'g', 17)
+                           .arg(QLatin1String(live)).arg(utc);
+            };
+            row(65499, QTime(2, 59, 58), "1", summerUtc);
+            row(65500, QTime(2, 59, 59), "0", summerUtc + 1);
+            row(1, QTime(2, 0, 0), "NULL", summerUtc + 2);
+            row(2, QTime(2, 0, 1), "1", summerUtc + 3);
+            sql += QStringLiteral("UPDATE sl_void SET sl_pointer=2, sl_copy=2; COMMIT;");
+            QVERIFY(db.exec(sql));
+        }
+        const Run r = runExport(QStringList{"--db", m_path} + args);
+        QCOMPARE(r.code, 0);
+        QList<QByteArray> lines = r.out.split('\n');
+        QCOMPARE(lines.takeLast(), QByteArray());
+        QVERIFY(lines.takeFirst().endsWith(",live,seq"));
+        QCOMPARE(lines, expected);
+    }
+
+    void emptyDatabaseGivesTheHeader_data()
+    {
+        QTest::addColumn<bool>("emptyFile");
+        QTest::newRow("an empty file") << true;
+        QTest::newRow("a database without rows") << false;
+    }
+    void emptyDatabaseGivesTheHeader()
+    {
+        QFETCH(bool, emptyFile);
+        if (emptyFile) {
+            QFile f(m_path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(sampledb::create(m_path));
+        }
+        const Run r = runExport({"--db", m_path});
+        QCOMPARE(r.err, QByteArray());
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, exporttool::headerLine().toUtf8());
+    }
+
+    // --restore puts a backup back in place of the station's database: never
+    // while a station records there; after an unclean stop the old set, its
+    // -wal with it, is kept aside, and the backup stands alone.
+    void restore_data()
+    {
+        QTest::addColumn<QString>("situation");
+        QTest::addColumn<int>("code");
+        QTest::newRow("beside a killed run's -wal") << "killed" << 0;
+        QTest::newRow("while a station records") << "recording" << 1;
+        QTest::newRow("a backup that is not a database") << "garbage" << 1;
+    }
+    void restore()
+    {
+        QFETCH(QString, situation);
+        QFETCH(int, code);
+        const QString backup = QFileInfo(m_path).absolutePath() + "/backup.db";
+        if (situation == "garbage") {
+            QFile f(backup);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(test::garbageBytes(4096)) == 4096);
+        } else {
+            QVERIFY(test::writeDatabase(backup, 42, 1, 42, 3));
+        }
+        QByteArray killedWal;
+        std::unique_ptr<test::ManualClock> clock;
+        std::unique_ptr<Recorder> rec;
+        if (situation == "recording") {
+            clock = std::make_unique<test::ManualClock>(kDay, QTime(12, 0, 0));
+            rec = std::make_unique<Recorder>(*clock, m_path);
+            rec->stop();
+            for (int s = 0; s < 3; ++s) {
+                rec->tick();
+                QVERIFY(rec->settle());
+                clock->advanceMs(1000);
+            }
+            // Not by a recent write: by the station's hold on the -shm.
+            QFile wal(m_path + "-wal");
+            QVERIFY(wal.open(QIODevice::ReadWrite)
+                    && wal.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        } else {
+            // A run killed with five rows in its -wal: the files as the kill left them.
+            QVERIFY(sampledb::create(m_path));
+            {
+                DbProbe run(m_path);
+                QVERIFY(run.exec("PRAGMA wal_autocheckpoint=0; INSERT INTO pv_data (w_id, w_date, w_time) "
+                                 "VALUES (1, 45000, 0.5); UPDATE sl_void SET sl_pointer=1, sl_copy=1"));
+                for (const char *suffix : {"", "-wal"})
+                    QVERIFY(QFile::copy(m_path + suffix, m_path + suffix + ".killed"));
+            }
+            for (const char *suffix : {"", "-wal", "-shm"})
+                QFile::remove(m_path + suffix);
+            for (const char *suffix : {"", "-wal"})
+                QVERIFY(QFile::rename(m_path + suffix + ".killed", m_path + suffix));
+            killedWal = test::readFileBytes(m_path + "-wal");
+            // The stop was an hour ago.
+            QFile wal(m_path + "-wal");
+            QVERIFY(wal.open(QIODevice::ReadWrite)
+                    && wal.setFileTime(QDateTime::currentDateTime().addSecs(-3600), QFileDevice::FileModificationTime));
+        }
+        const QByteArray before = test::readFileBytes(m_path);
+
+        const Run r = runExport({"--db", m_path, "--restore", backup});
+        QCOMPARE(r.code, code);
+        const QStringList aside = QDir(QFileInfo(m_path).absolutePath()).entryList({"Rdatabj.db.old-*"}, QDir::Files);
+        if (code != 0) {
+            QVERIFY2(r.err.startsWith("lx6100-export: ") && r.err.count('\n') == 1, r.err.constData());
+            QVERIFY(aside.isEmpty());
+            QCOMPARE(test::readFileBytes(m_path), before);
+            if (rec) {
+                rec->tick();  // the station records on, undisturbed
+                QVERIFY(rec->settle());
+                QCOMPARE(rec->pointer(), 4);
+            }
+            return;
+        }
+        QVERIFY2(r.out.contains("Rdatabj.db.old-"), r.out.constData());
+        QVERIFY(!QFileInfo::exists(m_path + "-wal"));
+        QVERIFY(!QFileInfo::exists(m_path + "-shm"));
+        QCOMPARE(aside.size(), 2);  // the file and its -wal
+        const QString asideFile = QFileInfo(m_path).absolutePath() + "/" + aside.first();
+        QCOMPARE(test::readFileBytes(asideFile), before);
+        QCOMPARE(test::readFileBytes(asideFile + "-wal"), killedWal);
+        DbProbe db(m_path);
+        QCOMPARE(db.integrity(), QString("ok"));
+        QCOMPARE(db.pointer(), 42);
+        QCOMPARE(db.rowCount(), 42);
     }
 
     void backupWhileRecording()
@@ -229,6 +398,7 @@ private slots:
         test::ManualClock clock(kDay, QTime(12, 0, 0));
         Recorder rec(clock, m_path);
         rec.stop();
+        QVERIFY(rec.settle());
         const QString copy = QFileInfo(m_path).absolutePath() + "/backup.db";
 
         QProcess p;
@@ -238,6 +408,7 @@ private slots:
         QDeadlineTimer deadline(60000);
         while (p.state() != QProcess::NotRunning && !deadline.hasExpired()) {
             rec.tick();
+            QVERIFY(rec.settle());
             ++seconds;
             QCOMPARE(rec.pointer(), 20000 + seconds);  // no save failed
             clock.advanceMs(1000);

@@ -67,12 +67,19 @@ private:
     {
         auto r = std::make_unique<Recorder>(clock, m_path);
         r->stop();  // the test ticks by hand
+        r->settle();
         return r;
+    }
+    // One tick, and what it handed to the recorder thread is done.
+    static void tickOnce(Recorder &r)
+    {
+        r.tick();
+        QVERIFY(r.settle());
     }
     // One tick, then the clock moves on by one timer period.
     static void tickAndAdvance(Recorder &r, ManualClock &clock)
     {
-        r.tick();
+        tickOnce(r);
         clock.advanceMs(Recorder::kTickMs);
     }
     static bool takeFlag()
@@ -104,7 +111,7 @@ private slots:
             QCOMPARE(db.scalar("SELECT count(*) FROM sl_void").toInt(), 1);
             QCOMPARE(db.rowCount(), 0);
         }
-        rec->tick();
+        tickOnce(*rec);
         DbProbe db(m_path);
         QCOMPARE(db.pointer(), 1);
         QVERIFY(db.row(1));
@@ -133,11 +140,19 @@ private slots:
         ManualClock clock(kDay, QTime(10, 20, 30));
         registerImage().liveSample = sampleWith(500);
         auto rec = makeRecorder(clock);
-        rec->tick();
+        tickOnce(*rec);
         rec.reset();
 
         QCOMPARE(inodeOf(m_path), inode);
         DbProbe db(m_path);
+        // Two columns added behind the thirteen, and nothing else changed.
+        const auto columns = db.rows("SELECT name FROM pragma_table_info('pv_data') ORDER BY cid");
+        QVERIFY(columns);
+        QCOMPARE(columns->size(), 15);
+        QCOMPARE(columns->at(1).first().toString(), QString("d"));
+        QCOMPARE(columns->at(13).first().toString(), QString("w_live"));
+        QCOMPARE(columns->at(14).first().toString(), QString("w_utc"));
+        QCOMPARE(db.rows("SELECT w_live, w_utc FROM pv_data WHERE w_id=1234")->first(), QVariantList({{}, {}}));
         QCOMPARE(db.control(), QVariantList({1235, 1235, 77}));
         QCOMPARE(db.scalar("SELECT x FROM keepme").toString(), QString("installed"));
         QCOMPARE(db.rowCount(), 2);
@@ -178,7 +193,7 @@ private slots:
         }
         ManualClock clock(kDay, QTime(8, 0, 0));
         auto rec = makeRecorder(clock);
-        rec->tick();
+        tickOnce(*rec);
         DbProbe db(m_path);
         QCOMPARE(db.control()->mid(0, 2), QVariantList({expectedId, expectedId}));
         QCOMPARE(db.rowCount(), 1);
@@ -211,14 +226,14 @@ private slots:
         QCOMPARE(db.row(4)->values[0], -1.0);
     }
 
-    // A pointer read that fails once: in the tick that writes, the pointer of
-    // the previous tick is advanced and saved with the row; in a tick that
-    // writes nothing, the next second's row still follows without a gap.
+    // A pointer read that fails once (the pointer is read on the recorder
+    // thread for each row): the pointer of the previous row is advanced and
+    // saved with the row, and the next second's row follows without a gap.
     void failedPointerReadUsesThePreviousPointer_data()
     {
         QTest::addColumn<int>("failingTick");  // of the second's ten ticks
-        QTest::newRow("in the tick that writes") << 0;
-        QTest::newRow("in a tick that writes nothing") << 4;
+        QTest::newRow("set in the tick that writes") << 0;
+        QTest::newRow("set in a tick that writes nothing: the next row's read") << 4;
     }
     void failedPointerReadUsesThePreviousPointer()
     {
@@ -247,9 +262,12 @@ private slots:
             }
             return SQLITE_OK;
         };
-        QSqlDatabase conn = QSqlDatabase::database(QLatin1String(sampledb::kRecorderConnection), false);
-        sqlite3 *handle = *static_cast<sqlite3 *const *>(conn.driver()->handle().constData());
-        sqlite3_set_authorizer(handle, authorize, &refusal);
+        sqlite3 *handle = nullptr;
+        rec->inspect([&](QSqlDatabase conn) {
+            handle = *static_cast<sqlite3 *const *>(conn.driver()->handle().constData());
+            sqlite3_set_authorizer(handle, authorize, &refusal);
+        });
+        QVERIFY(handle);
 
         registerImage().liveSample = sampleWith(70);
         for (int i = 0; i < 10; ++i) {
@@ -257,12 +275,13 @@ private slots:
                 refusal.budget = 1;
             tickAndAdvance(*rec, clock);
         }
-        QVERIFY(refusal.refused > 0);
-        conn = QSqlDatabase::database(QLatin1String(sampledb::kRecorderConnection), false);
-        if (conn.isOpen() && *static_cast<sqlite3 *const *>(conn.driver()->handle().constData()) == handle)
-            sqlite3_set_authorizer(handle, nullptr, nullptr);  // the same connection is still open
         for (int i = 0; i < 10; ++i)
             tickAndAdvance(*rec, clock);
+        QCOMPARE(refusal.refused, 1);
+        rec->inspect([&](QSqlDatabase conn) {
+            if (conn.isOpen() && *static_cast<sqlite3 *const *>(conn.driver()->handle().constData()) == handle)
+                sqlite3_set_authorizer(handle, nullptr, nullptr);  // the same connection is still open
+        });
 
         DbProbe db(m_path);
         QCOMPARE(db.control()->mid(0, 2), QVariantList({8, 8}));
@@ -278,7 +297,7 @@ private slots:
         auto rec = makeRecorder(clock);
 
         registerImage().liveSample = sampleWith(10);
-        rec->tick();
+        tickOnce(*rec);
         {
             DbProbe db(m_path);
             QCOMPARE(db.control()->mid(0, 2), QVariantList({65500, 65500}));
@@ -287,7 +306,7 @@ private slots:
         }
         clock.advanceMs(1000);
         registerImage().liveSample = sampleWith(20);
-        rec->tick();
+        tickOnce(*rec);
         DbProbe db(m_path);
         QCOMPARE(db.control()->mid(0, 2), QVariantList({1, 1}));
         QCOMPARE(db.rowCount(), 4);  // row 1 overwritten in place
@@ -372,7 +391,7 @@ private slots:
         takeFlag();
 
         clock.set(setTo);
-        rec->tick();
+        tickOnce(*rec);
         QCOMPARE(takeFlag(), writesAtOnce);
         const int afterSet = writesAtOnce ? 4 : 3;
         QCOMPARE(rec->pointer(), afterSet);
@@ -382,12 +401,12 @@ private slots:
         const int ticksLeft = (999 - setTime.msec()) / Recorder::kTickMs;
         for (int i = 0; i < ticksLeft; ++i) {
             clock.advanceMs(Recorder::kTickMs);
-            rec->tick();
+            tickOnce(*rec);
         }
         QCOMPARE(rec->pointer(), afterSet);
         QVERIFY(!takeFlag());
         clock.advanceMs(Recorder::kTickMs);
-        rec->tick();
+        tickOnce(*rec);
         QCOMPARE(rec->pointer(), afterSet + 1);
 
         DbProbe db(m_path);
@@ -411,10 +430,10 @@ private slots:
         ManualClock clock(kDay, QTime(6, 30, 0));
         auto rec = makeRecorder(clock);
         registerImage().liveSample = first;
-        rec->tick();
+        tickOnce(*rec);
         clock.advanceMs(1000);
         registerImage().liveSample = second;
-        rec->tick();
+        tickOnce(*rec);
         registerImage().liveSample = sampleWith(999);  // after the tick: not stored
 
         DbProbe db(m_path);
@@ -452,7 +471,7 @@ private slots:
             ManualClock clock(kDay, QTime(14, 0, 0));
             auto rec = makeRecorder(clock);
             for (int id : firstRunIds) {
-                rec->tick();
+                tickOnce(*rec);
                 QCOMPARE(rec->pointer(), id);
                 clock.advanceMs(1000);
             }
@@ -462,7 +481,7 @@ private slots:
         ManualClock clock(kDay, QTime(18, 0, 0));
         registerImage().liveSample = sampleWith(77);
         auto rec = makeRecorder(clock);
-        rec->tick();
+        tickOnce(*rec);
         DbProbe db(m_path);
         QCOMPARE(db.pointer(), secondRunId);
         QCOMPARE(db.row(secondRunId)->values[0], 77.0);
@@ -497,28 +516,32 @@ private slots:
         QVERIFY(test::writeDatabase(m_path, 6));
         ManualClock clock(kDay, QTime(5, 0, 0, 0));
         auto rec = makeRecorder(clock);
-        QSqlDatabase conn = QSqlDatabase::database(QLatin1String(sampledb::kRecorderConnection), false);
-        QVERIFY(conn.isOpen());
-        sqlite3 *handle = *static_cast<sqlite3 *const *>(conn.driver()->handle().constData());
-        QStringList texts;
-        sqlite3_trace_v2(
-            handle, SQLITE_TRACE_STMT,
-            [](unsigned, void *ctx, void *, void *x) {
-                static_cast<QStringList *>(ctx)->append(QString::fromUtf8(static_cast<const char *>(x)));
-                return 0;
-            },
-            &texts);
+        sqlite3 *handle = nullptr;
+        QStringList texts;  // filled on the recorder thread, read here after it settled
+        rec->inspect([&](QSqlDatabase conn) {
+            if (!conn.isOpen())
+                return;
+            handle = *static_cast<sqlite3 *const *>(conn.driver()->handle().constData());
+            sqlite3_trace_v2(
+                handle, SQLITE_TRACE_STMT,
+                [](unsigned, void *ctx, void *, void *x) {
+                    static_cast<QStringList *>(ctx)->append(QString::fromUtf8(static_cast<const char *>(x)));
+                    return 0;
+                },
+                &texts);
+        });
+        QVERIFY(handle);
 
-        rec->tick();  // writes row 7
+        tickOnce(*rec);  // writes row 7
         QCOMPARE(texts.first(), QString("select * from  sl_void"));
         QVERIFY2(texts.contains("select * from  pv_data where w_id=7"), qPrintable(texts.join(" | ")));
         QCOMPARE(texts.count("select * from  sl_void"), 2);  // the pointer read, and the pointer write
 
         texts.clear();
         clock.advanceMs(Recorder::kTickMs);
-        rec->tick();  // same second: only the pointer is read
-        QCOMPARE(texts, QStringList{"select * from  sl_void"});
-        sqlite3_trace_v2(handle, 0, nullptr, nullptr);
+        tickOnce(*rec);  // same second: the pointer is read with the next row, not here
+        QCOMPARE(texts, QStringList{});
+        rec->inspect([handle](QSqlDatabase) { sqlite3_trace_v2(handle, 0, nullptr, nullptr); });
     }
 
     // Row and pointer are one transaction: when either half cannot be saved,

@@ -241,11 +241,13 @@ private slots:
         test::ManualClock clock(QDate(2024, 5, 1), QTime(10, 0, 0));
         Recorder rec(clock, sampledb::defaultPath());
         rec.stop();
+        QVERIFY(rec.settle());
         QVERIFY(QSqlDatabase::connectionNames().contains("mscom"));
         QVERIFY(QSqlDatabase::connectionNames().contains("ssqx"));
 
         for (int i = 0; i < 5; ++i) {
             rec.tick();
+            QVERIFY(rec.settle());
             clock.advanceMs(1000);
         }
         {
@@ -259,6 +261,7 @@ private slots:
             QVERIFY(history.exec("select * from  pv_data order by w_date,w_time"));
             QVERIFY(history.next());
             rec.tick();
+            QVERIFY(rec.settle());
             QCOMPARE(rec.pointer(), 6);
             QVERIFY(history.next());
         }

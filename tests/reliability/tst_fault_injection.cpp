@@ -258,6 +258,7 @@ private:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         Recorder recorder;
         const qint64 firstSecond = reliability::clockSecondNow();
+        QVERIFY(recorder.settle());
         QVERIFY(recorder.isDatabaseOpen());
 
         GuiProbe probe;

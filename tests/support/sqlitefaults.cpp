@@ -7,7 +7,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <chrono>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <thread>
 
 namespace station::test {
 
@@ -71,6 +74,13 @@ int faultOpen(const char *name, int flags, int mode)
         errno = EROFS;
         return -1;
     }
+    struct stat st {};
+    if (g_faults.modeBits && (flags & O_ACCMODE) != O_RDONLY && inScope(name) && ::stat(name, &st) == 0
+        && (st.st_mode & S_IWUSR) == 0) {
+        ++g_refused;
+        errno = EACCES;
+        return -1;
+    }
     return reinterpret_cast<OpenCall>(g_realOpen)(name, flags, mode);
 }
 
@@ -118,6 +128,8 @@ int xTruncate(sqlite3_file *f, sqlite3_int64 size)
 }
 int xSync(sqlite3_file *f, int flags)
 {
+    if (faultOf(f)->inScope && g_faults.slowSyncMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(g_faults.slowSyncMs));
     return realOf(f)->pMethods->xSync(realOf(f), flags);
 }
 int xFileSize(sqlite3_file *f, sqlite3_int64 *size)

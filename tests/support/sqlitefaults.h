@@ -13,6 +13,12 @@
 //    fails with EROFS, so it maps the index read-only, as on a read-only mount.
 //    This reaches every connection in the process on the "unix" layer, the
 //    probes of tests/record/dbprobe.h too.
+//  - mode bits: the unix layer's own opens for writing (of the database, its
+//    -wal and -shm) fail with EACCES when the file exists and its owner-write
+//    bit is clear, as for a user who is not root; a new file is made with the
+//    mode asked for, as ever.
+//  - slow sync: every sync of a file in scope takes this many milliseconds
+//    more, as on an SD card or a USB stick.
 //  - disk full: what ENOSPC does. A write that would make a file longer than it
 //    is fails with SQLITE_FULL, as does a truncation that grows it; writes
 //    inside a file's present length still succeed (blocks already allocated).
@@ -29,6 +35,8 @@ struct SqliteFaults {
     bool readOnly = false;
     bool diskFull = false;
     bool readOnlyIndex = false;
+    bool modeBits = false;
+    int slowSyncMs = 0;
 };
 
 // Registers the layer as SQLite's default. Faults apply to the files whose
