@@ -1,6 +1,7 @@
 #include "link/libmodbusbackend.h"
 
 #include "link/modbusrtu.h"
+#include "link/portlock.h"
 #include "link/portpath.h"
 
 #include "common/logging.h"
@@ -129,7 +130,9 @@ LinkFault openFault(int error)
     case ENODEV:
     case ENXIO:
     case ENOTDIR: return LinkFault::NoDevice;
-    case EBUSY: return LinkFault::DeviceBusy;
+    case EBUSY:        // the tty's exclusive mode, another program's
+    case EWOULDBLOCK:  // the flock, another station's
+        return LinkFault::DeviceBusy;
     default: return LinkFault::Other;
     }
 }
@@ -223,10 +226,18 @@ bool LibmodbusBackend::connect(Port &p)
         return false;
     }
     modbus_set_byte_timeout(ctx, 0, std::uint32_t(byteTimeout(p.baudCode).count() * 1000));
-    if (modbus_connect(ctx) != 0) {
-        const int error = errno;
+    int error = modbus_connect(ctx) == 0 ? 0 : errno;
+    const bool opened = error == 0;
+    // Held by this station alone, or not used at all (link/portlock.h).
+    if (opened)
+        error = holdPort(modbus_get_socket(ctx));
+    if (error != 0) {
         fail(openFault(error), error, QString::fromLocal8Bit(modbus_strerror(error)));
-        qCDebug(lcLink) << "cannot open" << p.path << m_lastFailure.words;
+        if (m_lastFailure.fault == LinkFault::DeviceBusy)
+            m_lastFailure.holder = busyHolder(p.path);
+        qCDebug(lcLink) << "cannot open" << p.path << m_lastFailure.words << m_lastFailure.holder;
+        if (opened)
+            modbus_close(ctx);
         modbus_free(ctx);
         return false;
     }
@@ -247,6 +258,7 @@ void LibmodbusBackend::disconnect(Port &p)
 {
     if (!p.ctx)
         return;
+    releasePort(modbus_get_socket(p.ctx));
     modbus_close(p.ctx);
     modbus_free(p.ctx);
     p.ctx = nullptr;
@@ -299,7 +311,20 @@ LineTimeouts LibmodbusBackend::lineTimeouts(std::int32_t port) const
 
 void LibmodbusBackend::fail(LinkFault fault, int number, const QString &words)
 {
-    m_lastFailure = {fault, number, words};
+    m_lastFailure = {fault, number, words, {}};
+}
+
+QString LibmodbusBackend::busyHolder(const QString &path)
+{
+    // Every exchange on a busy port tries the open again; the holder is looked
+    // up at most once a second (a walk through /proc).
+    const auto now = std::chrono::steady_clock::now();
+    if (path != m_holderPath || now - m_holderAt >= kHolderLookupEvery) {
+        m_holder = portHolders(path);
+        m_holderPath = path;
+        m_holderAt = now;
+    }
+    return m_holder;
 }
 
 bool LibmodbusBackend::isConnected(std::int32_t port) const
