@@ -34,9 +34,11 @@
 //            and its reply are 16 characters, 18 ms on the wire, 45 ms with the
 //            controller's delay), or one write and its retry on a line that has
 //            gone silent just now (2 x 552 ms); never past kWritesEndBy
+//    100 ms  a link thread between exchanges wakes up and returns
+//            (link::LinkThread::kWakeUp); one in an exchange is left to it
 //   ------
-//   4200 ms  the station's end at most (kWritesEndBy); the process's own end
-//            (destructors, the display connection) takes a few ms more
+//   4300 ms  the station's end at most; the process's own end (destructors,
+//            the display connection) takes a few ms more
 //   4800 ms  the last resort (kLastResort): whatever still holds the process
 //            (a disk that holds a sync past every bound) it ends with _exit()
 // so the process is gone within 5 s of the first signal on any line.

@@ -24,7 +24,7 @@ LinkFailure failureOf(std::int32_t result)
 {
     LinkFailure failure = backend().lastFailure();
     if (failure.fault == LinkFault::None)
-        failure = {LinkFault::Other, result, QStringLiteral("result %1").arg(result)};
+        failure = {LinkFault::Other, result, QStringLiteral("result %1").arg(result), {}};
     return failure;
 }
 
@@ -241,6 +241,10 @@ bool LinkThread::finishBy(std::chrono::steady_clock::time_point queueUntil)
             m_stopping = true;
             m_wake.notify_all();
             ended = m_idle.wait_until(lock, queueUntil, [this] { return m_ended; });
+            // A thread between exchanges (a lost link gives the queue no time
+            // at all) only has to wake up and return: that much is waited for.
+            if (!ended && !m_busy)
+                ended = m_idle.wait_for(lock, kWakeUp, [this] { return m_ended; });
             if (!ended && m_busy && m_current.op == Op::Write)
                 qCWarning(lcLink, "write to register %d = %d (port %d, station %d) was on the line when the station "
                                   "ended: whether it was taken is not known",

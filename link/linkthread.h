@@ -171,6 +171,9 @@ public:
     // are dropped; the thread is waited for until queueUntil and no longer.
     // True when it ended; false leaves it on the exchange it is in.
     bool finishBy(std::chrono::steady_clock::time_point queueUntil);
+    // How long finishBy() waits past its time for a thread that is in no
+    // exchange to return.
+    static constexpr std::chrono::milliseconds kWakeUp{100};
 
     static bool onLinkThread();
     LinkStatus status() const;
