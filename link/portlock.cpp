@@ -92,8 +92,12 @@ QString portHolders(const QString &path)
     struct stat node {};
     if (::stat(QFile::encodeName(path).constData(), &node) != 0)
         return QString();
+    // The flock's holder is the one that holds the port; the processes that
+    // merely have it open (a pseudo-terminal's server keeps its other end
+    // open) are named only when nobody holds the flock (a terminal program
+    // that set the exclusive mode).
     QList<qint64> pids = flockHolders(node);
-    if (S_ISCHR(node.st_mode))
+    if (pids.isEmpty() && S_ISCHR(node.st_mode))
         for (qint64 pid : openers(node.st_rdev))
             if (!pids.contains(pid))
                 pids << pid;

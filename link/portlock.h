@@ -26,7 +26,7 @@ int holdPort(int fd);
 void releasePort(int fd);
 
 // Who holds the device at path, as the operator reads it: the process that
-// holds its flock (any user's: /proc/locks) and the other processes of this
+// holds its flock (any user's: /proc/locks), else the other processes of this
 // user that have it open (/proc/<pid>/fd), as "minicom（进程 4242）", several
 // joined by "、". Empty when nobody can be found.
 QString portHolders(const QString &path);
