@@ -87,6 +87,7 @@ private slots:
     void aSuccessfulOpenIsKeptForResume()
     {
         QTemporaryDir config;
+        const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
         FakeLink fake;
         fake.readsFail = true;
@@ -119,7 +120,7 @@ private slots:
         const LinkSettings kept = *loadLastOpen();
         QCOMPARE((QList<int>{kept.port, kept.baudCode, kept.parityCode, kept.station}), (QList<int>{3, 2, 2, 7}));
         station.shutDown();
-        qunsetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", configHome);
     }
 };
 
