@@ -107,6 +107,11 @@ void RecordWriter::suspend(const QString &why)
 void RecordWriter::fault(qint64 second, const QString &why)
 {
     suspend(why);
+    // No connection of ours folds the WAL into the file after a write failed:
+    // on a full disk the fold would write the file's first page and fail on
+    // the pages that grow it, leaving a file shorter than its header says,
+    // which is then set aside. The rows wait in the -wal for the next fold.
+    m_connection->markDamaged();
     m_connection->close();
     m_lastOpenSecond = second;  // the next attempt with the next clock second
 }
