@@ -2,6 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "app/splash.h"
+#include "app/stationjournal.h"
 
 #include "link/linkthread.h"
 #include "link/poller.h"
@@ -38,7 +39,9 @@ void Station::afterSplash()
     showFitted(m_main.get());
     m_poller = std::make_unique<Poller>();
     m_main->setPoller(m_poller.get());
-    m_recorder = std::make_unique<Recorder>(); // opens the database and records at once
+    auto recorder = std::make_unique<Recorder>(); // opens the database and records at once
+    startJournal(*m_main, *recorder);
+    m_recorder = std::move(recorder);
     emit started();
 }
 
@@ -64,6 +67,9 @@ void Station::shutDown()
     // 3. Writes still queued on the link thread (a panel's, an editor's just
     //    left) go out, each bounded by its time-outs, and the thread ends.
     link::linkThread().finish(MainWindow::kExitDrain);
+    // 4. The journal's end, after every write's outcome.
+    if (m_recorder)
+        endJournal(static_cast<Recorder &>(*m_recorder), m_main.get());
     QCoreApplication::exit(0);
 }
 
