@@ -17,19 +17,32 @@ std::optional<std::int32_t> numericValue(const QString &text)
     return toInt32(number);
 }
 
-bool numericWrite(const QString &text, std::int32_t reg)
+namespace {
+
+QVariant tagFor(link::WriteTag tag, const QString &entered)
+{
+    if (tag.window.isEmpty())
+        return QVariant();
+    tag.entered = entered;
+    return link::tagged(std::move(tag));
+}
+
+} // namespace
+
+bool numericWrite(const QString &text, std::int32_t reg, link::WriteTag tag)
 {
     const auto value = numericValue(text);
     if (!value)
         return false;
-    writeWithRetry(reg, *value);
+    writeWithRetry(reg, *value, tagFor(std::move(tag), text));
     return true;
 }
 
-bool runCommandWrite(QComboBox *box)
+bool runCommandWrite(QComboBox *box, link::WriteTag tag)
 {
     if (!box)
         return false;
+    const QString entered = box->currentText();
     int option = box->findText(box->currentText(), Qt::MatchExactly);
     if (option < 0 && box->currentIndex() >= 0 && box->currentText() == QString::number(box->currentIndex()))
         option = box->currentIndex();
@@ -40,7 +53,7 @@ bool runCommandWrite(QComboBox *box)
     const auto value = toInt32(leadingNumber(box->currentText()));
     if (!value)
         return false;
-    writeWithRetry(reg::kRunCommand, *value);
+    writeWithRetry(reg::kRunCommand, *value, tagFor(std::move(tag), entered));
     return true;
 }
 

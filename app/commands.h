@@ -4,6 +4,8 @@
 // status panel show the controller's value on their next refresh.
 #pragma once
 
+#include "link/writetag.h"
+
 #include <QString>
 #include <cstdint>
 #include <optional>
@@ -20,13 +22,15 @@ inline constexpr double kLowest = -1999;
 // nearest integer with halves to even (12.5 writes 12, 13.5 writes 14).
 std::optional<std::int32_t> numericValue(const QString &text);
 
-// Writes numericValue(text) to reg; returns whether a write was issued.
-bool numericWrite(const QString &text, std::int32_t reg);
+// Writes numericValue(text) to reg; returns whether a write was issued. A tag
+// that names its window goes with the write, its entered text filled in.
+bool numericWrite(const QString &text, std::int32_t reg, link::WriteTag tag = {});
 
 // The run command: the box's text is replaced by the position of the chosen
 // entry ("4:结束 " gives 3), which is written to holding register 3. A text
 // that names no entry (typed by the operator) writes nothing; the bare number
-// a previous write left in the box sends the same command again.
-bool runCommandWrite(QComboBox *box);
+// a previous write left in the box sends the same command again. The tag as
+// for numericWrite, with the box's text as it was before the write.
+bool runCommandWrite(QComboBox *box, link::WriteTag tag = {});
 
 } // namespace station::commands

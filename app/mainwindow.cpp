@@ -6,6 +6,7 @@
 #include "app/functionpanel.h"
 #include "app/navigationview.h"
 #include "app/status/statuspanel.h"
+#include "app/status/statustables.h"
 
 #include "chart/navigation.h"
 #include "chart/trendchart.h"
@@ -190,20 +191,34 @@ void MainWindow::showLinkStateInTitle(const QString &state)
 
 void MainWindow::connectWritePanels()
 {
+    // Each write names this window, its entry, the caption beside it and what
+    // the read-back label showed before, for the journal.
+    const auto tag = [this](QWidget *entry, QStringView caption, QLabel *shown) {
+        link::WriteTag t{objectName(), entry->objectName(), caption.toString(), QString(), std::nullopt};
+        if (shown && !shown->text().isEmpty())
+            t.shownBefore = shown->text();
+        return t;
+    };
     for (int i = 0; i < 2; ++i)
         if (QPushButton *b = m_status->setValueButton(i))
-            connect(b, &QPushButton::clicked, this, [this, i] {
+            connect(b, &QPushButton::clicked, this, [this, i, tag] {
                 if (QLineEdit *entry = m_status->setValueEntry(i))
-                    commands::numericWrite(entry->text(), reg::kSetValue1 + i);
+                    commands::numericWrite(entry->text(), reg::kSetValue1 + i,
+                                           tag(entry, status::kSetValueButtonTexts[std::size_t(i)], m_status->setValueLabel(i)));
             });
     for (int i = 0; i < 6; ++i)
         if (QPushButton *b = m_status->alarmButton(i))
-            connect(b, &QPushButton::clicked, this, [this, i] {
+            connect(b, &QPushButton::clicked, this, [this, i, tag] {
                 if (QLineEdit *entry = m_status->alarmEntry(i))
-                    commands::numericWrite(entry->text(), reg::kAlarmFirst + i);
+                    commands::numericWrite(entry->text(), reg::kAlarmFirst + i,
+                                           tag(entry, status::kAlarmCaptions[std::size_t(i)], m_status->alarmLabel(i)));
             });
     if (QPushButton *b = m_status->runCommandButton())
-        connect(b, &QPushButton::clicked, this, [this] { commands::runCommandWrite(m_status->runCommandBox()); });
+        connect(b, &QPushButton::clicked, this, [this, tag] {
+            QComboBox *box = m_status->runCommandBox();
+            if (box)  // the curve state beside it ("运行", "停止") is what the command changes
+                commands::runCommandWrite(box, tag(box, status::kRunCommandButtonText, m_status->programLabel(0)));
+        });
 }
 
 void MainWindow::connectNavigation()
@@ -262,6 +277,7 @@ void MainWindow::onEscape()
         return;
     if (auto *list = qobject_cast<QComboBox *>(focus); list && list->isEditable() && list->lineEdit()->isModified())
         return;
+    m_exitWay = ExitWay::EscapeKey;
     exitProgram();
 }
 
@@ -325,7 +341,10 @@ void MainWindow::openLink()
     open.port = link.port;
     open.first = link.baudCode;
     open.count = link.parityCode;
-    link::linkThread().post(open, this, [](const link::Reply &reply) { linkSettings().openResult = reply.result; });
+    link::linkThread().post(open, this, [this, settings = link](const link::Reply &reply) {
+        linkSettings().openResult = reply.result;
+        emit linkOpened(settings, reply.result);
+    });
     m_connection->setLinkOpen(true);
     m_config->setEnabled(true);
     m_calibrate->setEnabled(true);
@@ -344,6 +363,7 @@ void MainWindow::closeLink()
     close.port = linkSettings().port;
     link::linkThread().post(close);
     m_connection->setLinkOpen(false);
+    emit linkClosed();
     m_config->setEnabled(false);
     m_calibrate->setEnabled(false);
 }

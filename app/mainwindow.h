@@ -16,10 +16,13 @@
 // task bar shows it as well as the indicator beside "打开".
 #pragma once
 
+#include "link/registerimage.h"
+
 #include <QTimer>
 #include <QWidget>
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 
 class QLabel;
@@ -61,6 +64,9 @@ public:
     void exitProgram(); // "退出"
 
     bool unloadGuard() const { return m_unloadGuard; }
+    // How "退出" was asked for: its button, or Esc.
+    enum class ExitWay { Button, EscapeKey };
+    ExitWay exitWay() const { return m_exitWay; }
     bool isLoaded() const { return m_loaded; }
 
     QTimer &panelTimer() { return m_panelTimer; }
@@ -79,6 +85,10 @@ public:
 signals:
     // Emitted by "退出" after the window has unloaded, just before the program ends.
     void exitRequested();
+    // The open "打开" posted was carried out: OpenPort_Modbus's result (link::kOk: opened).
+    void linkOpened(const station::LinkSettings &settings, std::int32_t result);
+    // "关闭" was pressed (its close is queued).
+    void linkClosed();
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -116,6 +126,7 @@ private:
     QTimer m_timer3;
     bool m_loaded = false;
     bool m_unloadGuard = false;
+    ExitWay m_exitWay = ExitWay::Button;
     std::unique_ptr<NavigationView> m_navView;
     std::unique_ptr<chart::Navigation> m_navigation;
 };

@@ -4,6 +4,7 @@
 #include "app/lastopen.h"
 #include "app/mainwindow.h"
 #include "app/splash.h"
+#include "app/stationjournal.h"
 
 #include "link/linkthread.h"
 #include "link/poller.h"
@@ -81,6 +82,7 @@ void Station::afterSplash()
     m_main->setPoller(m_poller.get());
     auto recorder = std::make_unique<Recorder>(); // opens the database and records at once
     connect(recorder.get(), &Recorder::healthChanged, this, &Station::onRecorderHealth);
+    startJournal(*m_main, *recorder);
     m_recorder = std::move(recorder);
     if (m_resume) {
         m_main->connectionPanel()->choose(*m_resume);
@@ -182,9 +184,14 @@ void Station::shutDown(EndWay way)
     if (!end.walFolded || !end.recorderEnded || !end.linkEnded)
         qCWarning(lcRecord, "the station's end: WAL folded %s, recorder thread ended %s, link thread ended %s",
                   end.walFolded ? "yes" : "no", end.recorderEnded ? "yes" : "no", end.linkEnded ? "yes" : "no");
+
+    // 4. The journal's end, after every write's outcome (those dropped just
+    //    now among them), on a connection of its own.
+    if (m_recorder)
+        endJournal(static_cast<Recorder &>(*m_recorder), m_main.get());
     m_end = end;
 
-    // 4. The event loop ends.
+    // 5. The event loop ends.
     QCoreApplication::exit(0);
 }
 

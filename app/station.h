@@ -12,7 +12,9 @@
 //   3  the writes still queued get a short, bounded time on the line; none when
 //      the link is lost ("通讯中断"); what is left is dropped and logged with
 //      its register and value; the exchange on the line then is not waited for
-//   4  the event loop ends; the process ends (lx6100-station ends it without
+//   4  the journal's end event is written (app/stationjournal.h), with the
+//      writes dropped just now
+//   5  the event loop ends; the process ends (lx6100-station ends it without
 //      its static destructors when a thread was left in an exchange or on the
 //      disk, see leftThreadsRunning())
 // A signal that comes during the end ends the process at once
@@ -30,14 +32,17 @@
 //            syncs of 200 ms)
 //   ------
 //   3000 ms  the recorder's end at most (kRecorderBounds)
-//   1200 ms  queued writes: about 25 on a line that answers at 9600 (a write
+//   1000 ms  queued writes: about 20 on a line that answers at 9600 (a write
 //            and its reply are 16 characters, 18 ms on the wire, 45 ms with the
-//            controller's delay), or one write and its retry on a line that has
-//            gone silent just now (2 x 552 ms); never past kWritesEndBy
+//            controller's delay), or one write on a line that has gone silent
+//            just now (552 ms); never past kWritesEndBy
 //    100 ms  a link thread between exchanges wakes up and returns
 //            (link::LinkThread::kWakeUp); one in an exchange is left to it
+//    600 ms  the journal's end event and the events since the recorder's end
+//            (the writes dropped), one transaction and a checkpoint on a
+//            connection of their own (three syncs of 200 ms)
 //   ------
-//   4300 ms  the station's end at most; the process's own end (destructors,
+//   4700 ms  the station's end at most; the process's own end (destructors,
 //            the display connection) takes a few ms more
 //   4800 ms  the last resort (kLastResort): whatever still holds the process
 //            (a disk that holds a sync past every bound) it ends with _exit()
@@ -80,8 +85,8 @@ public:
     using Clock = std::chrono::steady_clock;
 
     static constexpr Recorder::FinishBounds kRecorderBounds{1000, 1500, 500};
-    static constexpr std::chrono::milliseconds kWritesFor{1200};
-    static constexpr std::chrono::milliseconds kWritesEndBy{4200};
+    static constexpr std::chrono::milliseconds kWritesFor{1000};
+    static constexpr std::chrono::milliseconds kWritesEndBy{4000};
     static constexpr std::chrono::milliseconds kLastResort{4800};
 
     // What the end did.

@@ -3,6 +3,7 @@
 #include "app/lastopen.h"
 #include "app/singlestation.h"
 #include "app/station.h"
+#include "app/stationjournal.h"
 
 #include "common/datadir.h"
 #include "common/exitsignals.h"
@@ -116,6 +117,7 @@ int stationMain(int argc, char **argv, const StationHooks &hooks)
     QObject::connect(&raise, &RaiseServer::raiseRequested, &station, &Station::raiseWindows);
     // SIGTERM, SIGINT and SIGHUP end the station as "退出" does.
     ExitSignals exitSignals;
+    QObject::connect(&exitSignals, &ExitSignals::received, &noteExitSignal);  // for the journal's end event
     QObject::connect(&exitSignals, &ExitSignals::received, &station,
                      [&station](int signalNumber) { station.shutDown(endWayOfSignal(signalNumber)); });
     QObject::connect(&station, &Station::ending, &raise, [&station, &raise] {

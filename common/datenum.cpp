@@ -1,6 +1,8 @@
 #include "common/datenum.h"
 
+#include <chrono>
 #include <cmath>
+#include <ctime>
 
 namespace station {
 
@@ -53,6 +55,17 @@ QString clockDateText(const QDate &date)
 QString clockTimeText(const QTime &time)
 {
     return time.toString(QStringLiteral("hh:mm:ss"));
+}
+
+qint64 Clock::monotonicMs() const
+{
+#ifdef Q_OS_LINUX
+    timespec t{};
+    if (clock_gettime(CLOCK_BOOTTIME, &t) == 0)
+        return qint64(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+#endif
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 QDateTime SystemClock::now() const

@@ -25,10 +25,14 @@ QString clockDateText(const QDate &date);   // MM-dd-yyyy
 QString clockTimeText(const QTime &time);   // hh:mm:ss, 24-hour
 
 // A clock the recorder and chart read; tests replace it to move time at will.
+// now() is the PC clock, which the operator or a time service may set;
+// monotonicMs() never jumps (it counts on through a suspend), so the recorder
+// tells a clock that was set from time that passed.
 class Clock {
 public:
     virtual ~Clock() = default;
     virtual QDateTime now() const = 0;
+    virtual qint64 monotonicMs() const;
 };
 
 class SystemClock final : public Clock {

@@ -9,6 +9,7 @@
 #include "common/windowfit.h"
 #include "common/writeonleave.h"
 #include "link/registerimage.h"
+#include "link/writetag.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -190,10 +191,20 @@ bool ConfigWindow::writeCombo(const Entry &entry, QComboBox *combo)
         qCDebug(lcConfig) << "register" << p.reg << "not written: no entry reads" << combo->currentText();
         return false;
     }
+    const QString entered = combo->currentText();
     combo->setEditText(QString::number(code));
-    writeWithRetry(p.reg, code); // queued; the link thread logs its result
+    writeWithRetry(p.reg, code, writeTag(entry, entered)); // queued; the link thread logs its result
     qCDebug(lcConfig, "register %d <- %d (%s), queued", p.reg, code, qUtf8Printable(combo->objectName()));
     return true;
+}
+
+QVariant ConfigWindow::writeTag(const Entry &entry, const QString &entered) const
+{
+    link::WriteTag tag{objectName(), entry.control->objectName(), entry.parameter->caption.toString(), entered,
+                       std::nullopt};
+    if (const QLabel *shown = display(entry.parameter->element()); shown && !shown->text().isEmpty())
+        tag.shownBefore = shown->text();
+    return link::tagged(std::move(tag));
 }
 
 bool ConfigWindow::writeTextBox(const Entry &entry)
@@ -205,7 +216,7 @@ bool ConfigWindow::writeTextBox(const Entry &entry)
         qCDebug(lcConfig) << "register" << p.reg << "not written: no 32-bit value in" << box->text();
         return false;
     }
-    writeWithRetry(p.reg, *value); // queued; the link thread logs its result
+    writeWithRetry(p.reg, *value, writeTag(entry, box->text())); // queued; the link thread logs its result
     qCDebug(lcConfig, "register %d <- %d (%s), queued", p.reg, *value, qUtf8Printable(box->objectName()));
     return true;
 }

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <QHash>
+#include <QVariant>
 #include <QWidget>
 #include <cstdint>
 #include <vector>
@@ -76,6 +77,9 @@ private:
     bool write(QWidget *control);
     bool writeCombo(const Entry &entry, QComboBox *combo);
     bool writeTextBox(const Entry &entry);
+    // For the journal: this window, the control, its caption, the text
+    // entered and what its value display showed before.
+    QVariant writeTag(const Entry &entry, const QString &entered) const;
     void returnToMain();
 
     QTabWidget *m_tabs = nullptr;

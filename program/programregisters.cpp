@@ -72,9 +72,9 @@ bool readProgramBlock(link::ReadChain &chain, ProgramImage &image, std::function
     return chain.start(std::move(steps), std::move(done));
 }
 
-std::int32_t writeProgramRegister(std::int32_t reg, std::int32_t value)
+std::int32_t writeProgramRegister(std::int32_t reg, std::int32_t value, const QVariant &tag)
 {
-    const std::int32_t result = writeWithRetry(reg, value);
+    const std::int32_t result = writeWithRetry(reg, value, tag);
     qCDebug(lcProgram, "write %d = %d -> %d", reg, value, result);
     return result;
 }

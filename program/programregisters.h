@@ -15,6 +15,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 #include <array>
 #include <cstdint>
@@ -128,6 +129,7 @@ bool readProgramBlock(link::ReadChain &chain, ProgramImage &image, std::function
 
 // Writes one program register with the write-with-retry rule: queued on the
 // link thread, which decides the retry (writeWithRetry); returns link::kQueued.
-std::int32_t writeProgramRegister(std::int32_t reg, std::int32_t value);
+// tag comes back with the write's outcome (link/writetag.h).
+std::int32_t writeProgramRegister(std::int32_t reg, std::int32_t value, const QVariant &tag = QVariant());
 
 } // namespace station::program

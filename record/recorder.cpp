@@ -4,9 +4,11 @@
 #include "common/numbers.h"
 #include "link/registerimage.h"
 #include "record/connectionregistry.h"
+#include "record/journal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QJsonObject>
 #include <QMetaObject>
 #include <cmath>
 
@@ -32,7 +34,8 @@ Recorder::Recorder(QObject *parent)
 
 Recorder::Recorder(const Clock &clock, const QString &databasePath, QObject *parent)
     : QObject(parent),
-      m_clock(clock)
+      m_clock(clock),
+      m_path(databasePath)
 {
     qRegisterMetaType<station::RecorderHealth>();
     setObjectName(QStringLiteral("mscom"));
@@ -57,6 +60,7 @@ Recorder::~Recorder()
     if (m_thread.isRunning())
         m_thread.wait();  // a disk stuck past every bound: nothing else is safe
     delete m_writer;
+    writeLateEvents();
 }
 
 void Recorder::post(std::function<void()> job)
@@ -110,15 +114,16 @@ void Recorder::tick()
     const QDateTime now = m_clock.now();
     const double today = dayNumber(now.date());
     const double timeOfDay = dayFraction(now.time());
+    if (m_journaling)
+        checkClock(now);
 
     // A commit that has run this long is a slow disk; told once.
     const qint64 busySince = m_handover.busySinceMs.load();
     if (!m_slowTold && busySince >= 0 && record::steadyMs() - busySince >= m_slowCommitMs) {
         m_slowTold = true;
-        deliverHealth(recorderHealth(RecorderHealthKind::DiskSlow,
-                                     QStringLiteral("a commit has taken %1 ms; %2 samples wait")
-                                         .arg(record::steadyMs() - busySince)
-                                         .arg(m_pending.size())));
+        tell(RecorderHealthKind::DiskSlow, QStringLiteral("a commit has taken %1 ms; %2 samples wait")
+                                               .arg(record::steadyMs() - busySince)
+                                               .arg(m_pending.size()));
     }
 
     // Days to seconds by 24, then 60, then 60; nearest whole second, halves to
@@ -150,10 +155,9 @@ void Recorder::tick()
     }
     if (int(m_pending.size()) >= m_queueLimit) {
         if (m_dropped++ == 0)
-            deliverHealth(recorderHealth(RecorderHealthKind::SamplesDropped,
-                                         QStringLiteral("%1 samples wait; the sample of %2 is not recorded")
-                                             .arg(m_pending.size())
-                                             .arg(now.toString(Qt::ISODate))));
+            tell(RecorderHealthKind::SamplesDropped, QStringLiteral("%1 samples wait; the sample of %2 is not recorded")
+                                                         .arg(m_pending.size())
+                                                         .arg(now.toString(Qt::ISODate)));
         raiseFlag();
         return;
     }
@@ -176,9 +180,8 @@ void Recorder::deliverResult(const record::WriteResult &result)
     if (result.stored)
         emit stored(result.id);
     if (m_pending.empty() && (m_slowTold || m_dropped > 0)) {
-        deliverHealth(recorderHealth(RecorderHealthKind::DiskRecovered,
-                                     m_dropped > 0 ? QStringLiteral("seconds not recorded: %1").arg(m_dropped)
-                                                   : QStringLiteral("every waiting sample is stored")));
+        tell(RecorderHealthKind::DiskRecovered, m_dropped > 0 ? QStringLiteral("seconds not recorded: %1").arg(m_dropped)
+                                                              : QStringLiteral("every waiting sample is stored"));
         m_slowTold = false;
         m_dropped = 0;
     }
@@ -193,6 +196,108 @@ void Recorder::deliverState(bool databaseOpen, std::int32_t pointer)
 void Recorder::deliverHealth(const RecorderHealth &health)
 {
     emit healthChanged(health);
+}
+
+void Recorder::tell(RecorderHealthKind kind, const QString &details)
+{
+    const RecorderHealth health = recorderHealth(kind, details);
+    journal(journal::Kind::Recorder, QJsonObject{{QStringLiteral("what"), recorderHealthName(kind)},
+                                                 {QStringLiteral("text"), health.text},
+                                                 {QStringLiteral("details"), details}});
+    deliverHealth(health);
+}
+
+void Recorder::startJournal(const QJsonObject &details)
+{
+    if (m_journaling || m_finished)
+        return;
+    m_journaling = true;
+    const QDateTime now = m_clock.now();
+    checkClock(now);  // where the clock stands at the start
+    record::RecordWriter *writer = m_writer;
+    post([writer, start = journal::makeEvent(journal::Kind::Start, now, details)] { writer->startJournal(start); });
+}
+
+void Recorder::journal(journal::Kind kind, const QJsonObject &details)
+{
+    if (!m_journaling)
+        return;
+    journal::Event event = journal::makeEvent(kind, m_clock.now(), details);
+    if (m_finished) {
+        m_lateEvents.push_back(std::move(event));
+        return;
+    }
+    // Events that come while others wait join them: one job, one transaction
+    // and one sync for all, however slow the disk. A disk stuck for a long
+    // time: the events past the limit are counted and told with the rest.
+    {
+        std::lock_guard lock(m_handover.mutex);
+        if (int(m_handover.events.size()) >= kEventQueueLimit) {
+            ++m_handover.eventsLost;
+            return;
+        }
+        m_handover.events.push_back(std::move(event));
+        if (std::exchange(m_handover.eventsAsked, true))
+            return;
+    }
+    record::RecordWriter *writer = m_writer;
+    post([writer] { writer->takeEvents(); });
+}
+
+void Recorder::endJournal(const QJsonObject &details)
+{
+    QJsonObject all = details;
+    if (m_finished) {
+        all.insert(QStringLiteral("wal_folded"), m_finished->walFolded);
+        all.insert(QStringLiteral("samples_dropped"), m_finished->samplesDropped);
+    }
+    journal(journal::Kind::End, all);
+    writeLateEvents();
+}
+
+void Recorder::writeLateEvents()
+{
+    // Only once the recorder thread has let go of the file; a disk that held
+    // it past every bound would hold this thread too.
+    if (m_lateEvents.empty() || !m_finished || !m_finished->threadEnded)
+        return;
+    std::vector<journal::Event> events;
+    events.swap(m_lateEvents);
+    sampledb::Connection connection(QStringLiteral("journal-end"), m_path);
+    if (!connection.open()) {
+        qCInfo(lcRecord) << events.size() << "journal events could not be written:" << connection.lastError();
+        return;
+    }
+    journal::append(sampledb::detail::handleOf(connection.database()), events);
+    connection.checkpoint(sampledb::Checkpoint::Truncate);
+    connection.close();
+}
+
+void Recorder::checkClock(const QDateTime &now)
+{
+    // Each tick against the one before, 100 ms apart: the PC clock moved by
+    // (utc - utc') while (monotonic - monotonic') passed. A clock that is slewed
+    // by a time service drifts far less than 2 s between two ticks; a clock
+    // set, or a GUI thread held up (both clocks go on then), does not fool it.
+    ClockSeen seen{now.toMSecsSinceEpoch(), m_clock.monotonicMs(), now.offsetFromUtc(), journal::localText(now)};
+    if (m_clockSeen) {
+        const qint64 utcJump = (seen.utcMs - m_clockSeen->utcMs) - (seen.monotonicMs - m_clockSeen->monotonicMs);
+        const int offsetChange = seen.offsetS - m_clockSeen->offsetS;
+        if (std::abs(utcJump) > kClockJumpMs || offsetChange != 0) {
+            QJsonObject details{{QStringLiteral("jump_ms"), utcJump + qint64(offsetChange) * 1000},
+                                {QStringLiteral("utc_jump_ms"), utcJump},
+                                {QStringLiteral("from"), m_clockSeen->local},
+                                {QStringLiteral("to"), seen.local}};
+            if (offsetChange != 0) {
+                details.insert(QStringLiteral("utc_offset_before_s"), m_clockSeen->offsetS);
+                details.insert(QStringLiteral("utc_offset_after_s"), seen.offsetS);
+            }
+            m_clockSeen = seen;
+            journal(journal::Kind::ClockJump, details);
+            return;
+        }
+    }
+    m_clockSeen = seen;
 }
 
 bool Recorder::settle(int timeoutMs)
@@ -258,7 +363,7 @@ Recorder::FinishReport Recorder::finish(const FinishBounds &bounds)
             what << QStringLiteral("rows remain in the -wal: a reader held it past %1 ms").arg(readerWaitMs);
         if (report.samplesDropped > 0)
             what << QStringLiteral("%1 waiting samples were not stored").arg(report.samplesDropped);
-        deliverHealth(recorderHealth(RecorderHealthKind::ExitIncomplete, what.join(QStringLiteral("; "))));
+        tell(RecorderHealthKind::ExitIncomplete, what.join(QStringLiteral("; ")));
     }
     return report;
 }

@@ -83,9 +83,28 @@
 // ends the thread. What could not be done (rows left in the -wal, samples
 // dropped) is returned and told as ExitIncomplete. The GUI thread waits for
 // all of it: the window is gone by then.
+//
+// The journal (journal.h) goes the samples' road. startJournal() turns it on;
+// from then on journal() stamps an event on the GUI thread (the clock's time,
+// the user) and hands it to the recorder thread, which appends it between two
+// samples in a transaction of its own (synchronous=FULL): the GUI thread never
+// waits for it. Events that come while others still wait for the recorder
+// thread join them, so a burst of writes on a slow disk costs one commit, not
+// one each; at most kEventQueueLimit wait, and those given up past it are
+// counted and told with the rest. Events that cannot be written (no usable
+// file) wait on the recorder thread, at most kPendingEventLimit, and go into
+// the file once a sample is stored again. The recorder thread journals its own faults and repairs (a file
+// set aside goes first into the fresh file's journal). After finish() there
+// is no recorder thread: the events that come then (the writes dropped at the
+// end, ExitIncomplete, the end itself) are kept and written by endJournal()
+// or the destructor on the calling thread, on a connection of their own, in
+// one transaction. On each tick the PC clock is held against the monotonic
+// clock: a jump of more than kClockJumpMs, or a change of the UTC offset
+// (daylight saving, a time zone), is journaled with its size.
 #pragma once
 
 #include "common/datenum.h"
+#include "record/journal.h"
 #include "record/recorderhealth.h"
 #include "record/recordwriter.h"
 
@@ -112,6 +131,8 @@ public:
     // Beyond the two bounds of the end, the time a last commit on a slow disk
     // (two syncs of 200 ms each) needs to come back.
     static constexpr int kExitMarginMs = 2000;
+    static constexpr int kEventQueueLimit = 1000;  // journal events waiting for the disk
+    static constexpr qint64 kClockJumpMs = 2000;
 
     // The recorder of the station: system clock, <dataDir>/Rdatabj.db.
     explicit Recorder(QObject *parent = nullptr);
@@ -173,6 +194,16 @@ public:
     // waits for it (tests and benchmarks look into the connection this way).
     void inspect(const std::function<void(QSqlDatabase)> &look);
 
+    // The journal (see above). startJournal() writes the start event, after
+    // what the run before left (an unclean end, a clock set back since);
+    // before it nothing is journaled.
+    void startJournal(const QJsonObject &details);
+    bool isJournaling() const { return m_journaling; }
+    void journal(journal::Kind kind, const QJsonObject &details);
+    // The last event of a run. After finish() it is written here, with the
+    // events that came since, before the call returns.
+    void endJournal(const QJsonObject &details);
+
 signals:
     // A row was committed.
     void stored(std::int32_t id);
@@ -185,6 +216,10 @@ private:
     void deliverState(bool databaseOpen, std::int32_t pointer);
     void post(std::function<void()> job);
     void raiseFlag();
+    // A health report of the GUI thread's own: told and journaled.
+    void tell(RecorderHealthKind kind, const QString &details);
+    void checkClock(const QDateTime &now);
+    void writeLateEvents();
 
     const Clock &m_clock;
     QTimer m_timer;
@@ -205,6 +240,17 @@ private:
     int m_slowCommitMs = kSlowCommitMs;
     int m_queueLimit = kQueueLimit;
     std::optional<FinishReport> m_finished;
+    QString m_path;
+    bool m_journaling = false;
+    std::vector<journal::Event> m_lateEvents;  // after finish(): for endJournal()
+    // The clock at the previous tick: UTC and monotonic ms, UTC offset, local time.
+    struct ClockSeen {
+        qint64 utcMs = 0;
+        qint64 monotonicMs = 0;
+        int offsetS = 0;
+        QString local;
+    };
+    std::optional<ClockSeen> m_clockSeen;
 };
 
 } // namespace station

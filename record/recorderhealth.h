@@ -28,6 +28,8 @@ struct RecorderHealth {
 
 // The fixed Chinese text of each kind.
 QString recorderHealthText(RecorderHealthKind kind);
+// The kind's name in the journal ("file-set-aside").
+QString recorderHealthName(RecorderHealthKind kind);
 // Whether the kind says recording is impaired (the tooltip keeps showing it
 // until a kind that is not comes).
 bool isRecorderTrouble(RecorderHealthKind kind);

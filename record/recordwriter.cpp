@@ -1,10 +1,12 @@
 #include "record/recordwriter.h"
 
+#include "common/datenum.h"
 #include "common/logging.h"
 #include "record/connectionregistry.h"
 #include "record/dbfile.h"
 #include "record/recorder.h"
 
+#include <QJsonObject>
 #include <QMetaObject>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -52,9 +54,12 @@ RecordWriter::~RecordWriter() = default;
 
 void RecordWriter::begin(qint64 second, const QDateTime &when)
 {
+    m_jobTime = when;
     m_connection = std::make_unique<sampledb::Connection>(QLatin1String(sampledb::kRecorderConnection), m_path);
-    if (ensureOpen(second, when))
+    if (ensureOpen(second, when)) {
         nextPointer();
+        m_sampleBeforeRun = newestSampleTime();
+    }
     Recorder *recorder = m_recorder;
     QMetaObject::invokeMethod(
         recorder, [recorder, open = m_connection->isOpen(), pointer = m_pointer] { recorder->deliverState(open, pointer); },
@@ -72,9 +77,12 @@ void RecordWriter::inspect(const std::function<void(QSqlDatabase)> &look)
     look(m_connection ? m_connection->database() : QSqlDatabase());
 }
 
-void RecordWriter::report(RecorderHealthKind kind, const QString &details)
+void RecordWriter::report(RecorderHealthKind kind, const QString &details, QJsonObject fields)
 {
     qCInfo(lcRecord) << "recorder:" << recorderHealthText(kind) << "-" << details;
+    // A file set aside starts the fresh file's journal.
+    journalOwn(recorderHealthName(kind), recorderHealthText(kind), details, std::move(fields),
+               kind == RecorderHealthKind::FileSetAside);
     const RecorderHealth health = recorderHealth(kind, details);
     Recorder *recorder = m_recorder;
     QMetaObject::invokeMethod(
@@ -99,6 +107,11 @@ void RecordWriter::suspend(const QString &why)
 void RecordWriter::fault(qint64 second, const QString &why)
 {
     suspend(why);
+    // No connection of ours folds the WAL into the file after a write failed:
+    // on a full disk the fold would write the file's first page and fail on
+    // the pages that grow it, leaving a file shorter than its header says,
+    // which is then set aside. The rows wait in the -wal for the next fold.
+    m_connection->markDamaged();
     m_connection->close();
     m_lastOpenSecond = second;  // the next attempt with the next clock second
 }
@@ -109,6 +122,8 @@ bool RecordWriter::ensureOpen(qint64 second, const QDateTime &when)
         if (m_connection->isCurrent())
             return true;
         qCInfo(lcRecord) << "the database file was deleted or replaced; opening it again";
+        journalOwn(QStringLiteral("file-replaced"), QString(),
+                   QStringLiteral("%1 was deleted or replaced under the recorder; it is opened again").arg(m_path));
         m_connection->close();
         m_lastOpenSecond.reset();  // the cause is known: try at once
     }
@@ -199,7 +214,8 @@ bool RecordWriter::startAfresh(const QString &why, const QDateTime &when)
         suspend(QStringLiteral("%1 cannot be used (%2) nor set aside").arg(m_path, why));
         return false;
     }
-    report(RecorderHealthKind::FileSetAside, QStringLiteral("%1 set aside as %2: %3").arg(m_path, aside, why));
+    report(RecorderHealthKind::FileSetAside, QStringLiteral("%1 set aside as %2: %3").arg(m_path, aside, why),
+           QJsonObject{{QStringLiteral("file"), m_path}, {QStringLiteral("aside"), aside}, {QStringLiteral("why"), why}});
     m_writtenPointer.reset();
     m_pointer = 0;
     if (!m_connection->open()) {
@@ -224,8 +240,11 @@ std::int32_t RecordWriter::nextPointer()
         // The pointer row vanished: the ring goes on after the last row we
         // stored in this file; a file we have not written starts at 1.
         m_pointer = m_writtenPointer.value_or(0);
-        if (m_writtenPointer)
+        if (m_writtenPointer) {
             qCInfo(lcRecord) << "sl_void lost its row; the ring goes on after" << *m_writtenPointer;
+            journalOwn(QStringLiteral("pointer-row-restored"), QString(),
+                       QStringLiteral("sl_void lost its row; the ring goes on after row %1").arg(*m_writtenPointer));
+        }
         break;
     case sampledb::PointerRead::Status::Failed:
         break;  // the pointer of the previous row stands
@@ -248,6 +267,8 @@ bool RecordWriter::save(sampledb::Sample &sample, const QDateTime &when)
         // is checked whole (openAndCheck), and set aside when it is a mix.
         if (state == sampledb::FileState::Sound && m_connection->fileHeader() != m_knownHeader) {
             qCInfo(lcRecord) << "the header of" << m_path << "changed behind us; checking the file";
+            journalOwn(QStringLiteral("file-changed"), QString(),
+                       QStringLiteral("%1 was overwritten in place; the file is checked whole").arg(m_path));
             m_connection->markDamaged();
             m_connection->close();
             if (!openAndCheck(when))
@@ -286,6 +307,7 @@ void RecordWriter::write(const TakenSample &taken)
         return;
     }
     m_handover.busySinceMs = steadyMs();
+    m_jobTime = taken.when;
     sampledb::Sample sample = taken.sample;
     bool stored = false;
     if (ensureOpen(taken.second, taken.when)) {
@@ -306,6 +328,7 @@ void RecordWriter::write(const TakenSample &taken)
             m_connection->checkpoint(sampledb::Checkpoint::Passive);
             m_knownHeader = m_connection->fileHeader();
         }
+        flushEvents();  // events that waited for a usable file
     }
     m_handover.busySinceMs = -1;
     deliver(WriteResult{sample.id, stored, m_pointer, m_connection->isOpen()});
@@ -315,6 +338,9 @@ void RecordWriter::end(int readerWaitMs)
 {
     EndReport report;
     report.ended = true;
+    flushEvents();
+    if (!m_events.empty())
+        qCInfo(lcRecord) << m_events.size() << "journal events could not be written";
     if (m_connection && m_connection->isOpen()) {
         report.walFolded = m_connection->checkpoint(sampledb::Checkpoint::Truncate, readerWaitMs);
         if (report.walFolded)
@@ -332,6 +358,116 @@ void RecordWriter::end(int readerWaitMs)
         m_handover.end = report;
     }
     QThread::currentThread()->quit();
+}
+
+void RecordWriter::journalOwn(const QString &what, const QString &text, const QString &details, QJsonObject fields,
+                              bool first)
+{
+    fields.insert(QStringLiteral("what"), what);
+    if (!text.isEmpty())
+        fields.insert(QStringLiteral("text"), text);
+    fields.insert(QStringLiteral("details"), details);
+    const QDateTime when = m_jobTime.isValid() ? m_jobTime : QDateTime::currentDateTime();
+    keepEvent(journal::makeEvent(journal::Kind::Recorder, when, std::move(fields)), first);
+}
+
+void RecordWriter::keepEvent(journal::Event event, bool first)
+{
+    // Before the journal starts (and in recorders that never start one) the
+    // recorder's own events wait too: a file set aside at the first open
+    // still begins the fresh file's journal.
+    if (int(m_events.size()) >= kPendingEventLimit) {
+        m_events.pop_front();
+        ++m_eventsDropped;
+    }
+    if (first)
+        m_events.push_front(std::move(event));
+    else
+        m_events.push_back(std::move(event));
+}
+
+void RecordWriter::flushEvents()
+{
+    if (!m_journaling || m_events.empty() || !m_connection || !m_connection->isOpen() || !m_connection->isCurrent()
+        || m_connection->fileState() != sampledb::FileState::Sound || m_connection->fileHeader() != m_knownHeader)
+        return;  // the next stored sample opens or repairs the file, then they go
+    std::vector<journal::Event> batch(m_events.begin(), m_events.end());
+    if (m_eventsDropped > 0) {
+        journal::Event lost = batch.front();
+        lost.kind = journal::kindName(journal::Kind::EventsLost);
+        lost.details = QJsonObject{{QStringLiteral("lost"), m_eventsDropped},
+                                   {QStringLiteral("why"), QStringLiteral("no usable database file")}};
+        batch.insert(batch.begin(), lost);
+    }
+    if (journal::append(sampledb::detail::handleOf(m_connection->database()), batch) > 0) {
+        m_events.clear();
+        m_eventsDropped = 0;
+    }
+}
+
+void RecordWriter::startJournal(const journal::Event &start)
+{
+    m_journaling = true;
+    // What the run before left, read from the file as the recorder found it.
+    sqlite3 *db = m_connection && m_connection->isOpen() ? sampledb::detail::handleOf(m_connection->database()) : nullptr;
+    if (db) {
+        const auto newest = journal::newestEvent(db);
+        const auto mark = journal::lastRunMark(db);
+        if (mark && mark->kind == journal::kindName(journal::Kind::Start)) {
+            journal::Event unclean = start;
+            unclean.kind = journal::kindName(journal::Kind::UncleanEnd);
+            unclean.details = QJsonObject{{QStringLiteral("last_sample"), m_sampleBeforeRun},
+                                          {QStringLiteral("last_event"), newest ? newest->seq : 0},
+                                          {QStringLiteral("last_event_time"), newest ? newest->local : QString()},
+                                          {QStringLiteral("run_started"), mark->local}};
+            keepEvent(std::move(unclean));
+        }
+        if (newest && newest->utcMs > start.utcMs) {
+            journal::Event behind = start;
+            behind.kind = journal::kindName(journal::Kind::ClockJump);
+            behind.details = QJsonObject{{QStringLiteral("between_runs"), true},
+                                         {QStringLiteral("jump_ms"), start.utcMs - newest->utcMs},
+                                         {QStringLiteral("from"), newest->local},
+                                         {QStringLiteral("to"), start.local}};
+            keepEvent(std::move(behind));
+        }
+    }
+    keepEvent(start);
+    flushEvents();
+}
+
+void RecordWriter::takeEvents()
+{
+    std::vector<journal::Event> events;
+    int lost = 0;
+    {
+        std::lock_guard lock(m_handover.mutex);
+        events.swap(m_handover.events);
+        lost = std::exchange(m_handover.eventsLost, 0);
+        m_handover.eventsAsked = false;
+    }
+    if (lost > 0 && !events.empty()) {
+        journal::Event told = events.back();
+        told.kind = journal::kindName(journal::Kind::EventsLost);
+        told.details = QJsonObject{{QStringLiteral("lost"), lost},
+                                   {QStringLiteral("why"), QStringLiteral("too many events waited for the disk")}};
+        events.push_back(std::move(told));
+    }
+    for (journal::Event &e : events)
+        keepEvent(std::move(e));
+    flushEvents();
+}
+
+QString RecordWriter::newestSampleTime()
+{
+    if (m_pointer <= 0)
+        return QString();
+    QSqlQuery q(m_connection->database());
+    if (!q.exec(sampledb::selectRowQuery(m_pointer)) || !q.next())
+        return QString();
+    const QDate date = dateFromDayNumber(q.value(sampledb::col::kDate).toDouble());
+    const QTime time = timeFromDayFraction(q.value(sampledb::col::kTime).toDouble());
+    return QDateTime(date, time).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
 }
 
 } // namespace station::record

@@ -4,6 +4,7 @@
 // in recorder.h; this is the part that talks to SQLite.
 #pragma once
 
+#include "record/journal.h"
 #include "record/recorderhealth.h"
 #include "record/sampledb.h"
 #include "record/samplestore.h"
@@ -14,10 +15,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 namespace station {
 
@@ -60,7 +63,16 @@ struct Handover {
     std::atomic<qint64> dropAfterMs{std::numeric_limits<qint64>::max()};
     // When the running commit began (steady clock, ms); -1 when none runs.
     std::atomic<qint64> busySinceMs{-1};
+    // Journal events handed over and not yet taken up (one job takes all
+    // that wait, in one transaction), and those the GUI thread gave up
+    // because too many waited (told with the next ones taken up).
+    std::vector<journal::Event> events;
+    bool eventsAsked = false;  // a job to take them is posted
+    int eventsLost = 0;
 };
+
+// Events the recorder thread keeps while no file takes them (journal.h).
+inline constexpr int kPendingEventLimit = 1000;
 
 // Milliseconds of a steady clock shared by the two threads.
 qint64 steadyMs();
@@ -75,6 +87,10 @@ public:
     void begin(qint64 second, const QDateTime &when);  // the first open
     void write(const TakenSample &taken);
     void end(int readerWaitMs);
+    // The journal: its first event of a run (with what the run before left),
+    // then every other, each written at once when the file takes it.
+    void startJournal(const journal::Event &start);
+    void takeEvents();
     void setCheckpointRows(int rows);
     void inspect(const std::function<void(QSqlDatabase)> &look);
 
@@ -92,8 +108,17 @@ private:
     void fault(qint64 second, const QString &why);
     std::int32_t nextPointer();
     bool save(sampledb::Sample &sample, const QDateTime &when);
-    void report(RecorderHealthKind kind, const QString &details);
+    void report(RecorderHealthKind kind, const QString &details, QJsonObject fields = {});
     void deliver(const WriteResult &result);
+    // An event of the recorder thread's own (a fault, a repair), at the time
+    // of the job that met it; first: ahead of the events still waiting.
+    void journalOwn(const QString &what, const QString &text, const QString &details, QJsonObject fields = {},
+                    bool first = false);
+    void keepEvent(journal::Event event, bool first = false);
+    // Writes the events kept, when journaling and the file is the one we
+    // opened, sound and ours.
+    void flushEvents();
+    QString newestSampleTime();
 
     QString m_path;
     Recorder *m_recorder;
@@ -112,6 +137,13 @@ private:
     int m_rowsSinceCheckpoint = 0;
     bool m_faulted = false;    // a fault since the last stored row
     bool m_suspended = false;  // told as Suspended, not yet as Resumed
+    // The journal: on from the start event; events wait here, in order,
+    // until the file takes them.
+    bool m_journaling = false;
+    std::deque<journal::Event> m_events;
+    int m_eventsDropped = 0;
+    QDateTime m_jobTime;               // when the running job's sample or event was taken
+    QString m_sampleBeforeRun;         // the newest sample's time when the recorder began
 };
 
 } // namespace record

@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6svg6 libgl-dev
   libmodbus-dev libsqlite3-dev
   libmosquitto-dev mosquitto mosquitto-clients openssl
+  faketime sqlite3
   fonts-wqy-microhei
   "$@"
 )

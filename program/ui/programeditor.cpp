@@ -12,6 +12,7 @@
 #include "common/windowfit.h"
 #include "common/writeonleave.h"
 #include "link/registerimage.h"
+#include "link/writetag.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -40,6 +41,7 @@ constexpr int kSegmentGroupTop = 60;
 constexpr int kSegmentGroupPitch = 1380;
 constexpr std::array kSegmentRowTops{180, 540, 930};  // SV1, SV2, TIME within a group
 constexpr int kBottomRowTop = 11160;
+const QString kCycleCountCaption = QStringLiteral("程序循环次数");
 
 const QColor kTimeLabelColor{0, 0, 255};
 const QColor kAxisTitleColor{255, 0, 0};
@@ -151,7 +153,7 @@ void ProgramEditor::buildOptionGroup()
         const int left = 90 + 3870 * (slot % 2);
         const int top = 300 + 450 * (slot / 2);
         const ComboOption *option = optionFor(reg);
-        makeLabel(group, option ? option->caption : QStringLiteral("程序循环次数"),
+        makeLabel(group, option ? option->caption : kCycleCountCaption,
                   elementName(QStringLiteral("Label1"), slot), twipsRect(left, top, 1100, 330),
                   Qt::AlignRight | Qt::AlignVCenter);
         const QRect controlRect = twipsRect(left + 1140, top, 1450, 330);
@@ -166,14 +168,14 @@ void ProgramEditor::buildOptionGroup()
             combo->setCurrentIndex(0);
             combo->view()->setMinimumWidth(combo->view()->sizeHintForColumn(0) + 8);
             m_writes->watch(combo);
-            m_entries.insert(combo, {Entry::Kind::Combo, reg, option->entries});
+            m_entries.insert(combo, {Entry::Kind::Combo, reg, option->entries, option->caption});
         } else {
             auto *text = new QLineEdit(group);
             setName(text, QStringLiteral("TextA"), kCycleCountEntry);
             text->setGeometry(controlRect);
             text->setMaxLength(kCycleCountMaxLength);
             m_writes->watch(text);
-            m_entries.insert(text, {Entry::Kind::Text, textEntryRegister(kCycleCountEntry), {}});
+            m_entries.insert(text, {Entry::Kind::Text, textEntryRegister(kCycleCountEntry), {}, kCycleCountCaption});
         }
         addReadBackLabel(group, slot, twipsRect(left + 2630, top, 1200, 330));
     }
@@ -195,7 +197,8 @@ void ProgramEditor::buildSegmentGroups()
             setName(box, QStringLiteral("TxtB"), entry);
             box->setGeometry(twipsRect(1170, top, 900, 315));
             m_writes->watch(box);
-            m_entries.insert(box, {Entry::Kind::Text, segmentEntryRegister(entry), {}});
+            m_entries.insert(box, {Entry::Kind::Text, segmentEntryRegister(entry), {},
+                                   QStringLiteral("SEG%1 ").arg(n + 1) + QString::fromUtf16(captions[std::size_t(k)])});
             m_boxes[std::size_t(entry)] = box;
             addReadBackLabel(group, segmentEntrySlot(entry), twipsRect(2130, top, 1065, 315));
         }
@@ -252,8 +255,10 @@ bool ProgramEditor::write(QWidget *control)
         return false;
 
     std::optional<std::int32_t> value;
+    QString entered;
     if (it->kind == Entry::Kind::Combo) {
         auto *combo = static_cast<QComboBox *>(control);
+        entered = combo->currentText();
         const int number = optionNumber(it->entries, combo->currentText());
         if (number < 0) {
             qCDebug(lcProgram, "%s: text matches no entry, nothing written", qPrintable(control->objectName()));
@@ -262,13 +267,19 @@ bool ProgramEditor::write(QWidget *control)
         combo->setEditText(QString::number(number));
         value = entryValue(combo->currentText());
     } else {
-        value = entryValue(static_cast<QLineEdit *>(control)->text());
+        entered = static_cast<QLineEdit *>(control)->text();
+        value = entryValue(entered);
     }
     if (!value) {
         qCDebug(lcProgram, "%s: value out of range, nothing written", qPrintable(control->objectName()));
         return false;
     }
-    writeProgramRegister(it->reg, *value);
+    // For the journal: this window, the control, its caption, the text and
+    // what the read-back label beside it showed before.
+    link::WriteTag tag{objectName(), control->objectName(), it->caption, entered, std::nullopt};
+    if (const QLabel *shown = m_readBack[std::size_t(imageSlot(it->reg))]; shown && !shown->text().isEmpty())
+        tag.shownBefore = shown->text();
+    writeProgramRegister(it->reg, *value, link::tagged(std::move(tag)));
     return true;
 }
 

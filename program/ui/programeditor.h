@@ -107,6 +107,7 @@ private:
         enum class Kind { Combo, Text } kind;
         std::int32_t reg;
         QStringList entries;  // combo list
+        QString caption;      // for the journal: what the operator reads beside it
     };
 
     void buildStatusGroup();

@@ -2,8 +2,15 @@
 // and writes its samples as CSV, or a consistent copy of the whole file.
 //
 //   lx6100-export [--db FILE] [--from TIME] [--to TIME] [--raw] [--output FILE]
+//   lx6100-export [--db FILE] --events [--from TIME] [--to TIME] [--output FILE]
+//   lx6100-export [--db FILE] --verify
 //   lx6100-export [--db FILE] --backup FILE
 //   lx6100-export [--db FILE] --restore BACKUP
+//
+// --events writes the event journal as CSV (events.h); --verify checks the
+// journal's chain and the sample table's pointer (record/journalcheck.h) and
+// prints one line: on standard output with exit 0 when everything fits, on
+// standard error with exit 1 naming the first row that does not.
 //
 // The database is opened read-only ("mode=ro"), through its WAL, with the
 // station's busy timeout: a WAL reader never blocks the recorder's writes, and
@@ -18,6 +25,8 @@
 // read or written, 2 for a wrong command line.
 #include "record/export/copy.h"
 #include "record/export/csv.h"
+#include "record/export/events.h"
+#include "record/journalcheck.h"
 #include "record/sampledb.h"
 
 #include "common/datadir.h"
@@ -31,6 +40,7 @@
 #include <QVariant>
 
 #include <cstdio>
+#include <functional>
 #include <sqlite3.h>
 
 using namespace station;
@@ -71,9 +81,13 @@ int backup(sampledb::Connection &source, const QString &target)
     return 0;
 }
 
-// source is null for an empty file (SQLite's empty database): the header alone.
-int exportCsv(sampledb::Connection *source, const QString &path, std::optional<sampledb::Moment> from,
-              std::optional<sampledb::Moment> to, bool raw, const QString &output)
+// Lines for the CSV, each with its line end; false from the sink stops the
+// reading. Returns false when the rows could not be read (*error says why).
+using Producer = std::function<bool(const std::function<bool(const QString &)> &sink, QString *error)>;
+
+// Writes header and the produced lines to output (a file, or standard output
+// for "" and "-"); a file is removed again when it could not be written whole.
+int writeCsv(const QString &path, const QString &output, const QString &header, const Producer &produce)
 {
     QFile out;
     const bool toFile = !output.isEmpty() && output != QLatin1String("-");
@@ -88,7 +102,7 @@ int exportCsv(sampledb::Connection *source, const QString &path, std::optional<s
     }
     const QString where = toFile ? output : QStringLiteral("standard output");
 
-    QByteArray pending = exporttool::headerLine().toUtf8();
+    QByteArray pending = header.toUtf8();
     bool written = true;
     const auto flush = [&] {
         written = written && out.write(pending) == pending.size();
@@ -96,14 +110,10 @@ int exportCsv(sampledb::Connection *source, const QString &path, std::optional<s
         return written;
     };
     QString readError;
-    const bool read = !source
-        || sampledb::readSamples(
-            source->database(), from, to,
-            [&](const sampledb::RecordedRow &r) {
-                pending += exporttool::sampleLine(r, raw).toUtf8();
-                return pending.size() < kFlushBytes || flush();
-            },
-            &readError);
+    const bool read = produce([&](const QString &line) {
+        pending += line.toUtf8();
+        return pending.size() < kFlushBytes || flush();
+    }, &readError);
     flush();
     written = written && out.flush();
     if (toFile)
@@ -117,6 +127,44 @@ int exportCsv(sampledb::Connection *source, const QString &path, std::optional<s
     }
     if (!read)
         return fail(kFailed, QStringLiteral("cannot read %1: %2").arg(path, readError));
+    return 0;
+}
+
+// source is null for an empty file (SQLite's empty database): the header alone.
+int exportCsv(sampledb::Connection *source, const QString &path, std::optional<sampledb::Moment> from,
+              std::optional<sampledb::Moment> to, bool raw, const QString &output)
+{
+    return writeCsv(path, output, exporttool::headerLine(), [&](const auto &sink, QString *error) {
+        return !source
+            || sampledb::readSamples(
+                source->database(), from, to,
+                [&](const sampledb::RecordedRow &r) { return sink(exporttool::sampleLine(r, raw)); }, error);
+    });
+}
+
+int exportEvents(sampledb::Connection *source, const QString &path, std::optional<sampledb::Moment> from,
+                 std::optional<sampledb::Moment> to, const QString &output)
+{
+    return writeCsv(path, output, exporttool::eventHeaderLine(), [&](const auto &sink, QString *error) {
+        sqlite3 *db = source ? handleOf(source->database()) : nullptr;
+        if (!db || !journal::hasTable(db))
+            return true;  // no journal: the header alone
+        return journal::readRows(db, [&](const journal::Row &row) {
+            const QString line = exporttool::eventLine(row, from, to);
+            return line.isEmpty() || sink(line);
+        }, error);
+    });
+}
+
+int verify(sampledb::Connection *source, const QString &path)
+{
+    sqlite3 *db = source ? handleOf(source->database()) : nullptr;
+    if (!db)
+        return fail(kFailed, QStringLiteral("%1 holds no sample tables").arg(path));
+    const journal::CheckResult result = journal::checkDatabase(db);
+    if (!result.fits)
+        return fail(kFailed, QStringLiteral("%1: %2").arg(path, result.line));
+    std::printf("%s\n", qPrintable(result.line));
     return 0;
 }
 
@@ -141,10 +189,17 @@ int main(int argc, char **argv)
     const QCommandLineOption rawOption(QStringLiteral("raw"), QStringLiteral("Values as stored, not scaled as the station shows them."));
     const QCommandLineOption outputOption(QStringLiteral("output"), QStringLiteral("Write the CSV to this file (default: standard output)."), QStringLiteral("file"));
     const QCommandLineOption backupOption(QStringLiteral("backup"), QStringLiteral("Write a consistent copy of the database to this file instead."), QStringLiteral("file"));
+    const QCommandLineOption eventsOption(QStringLiteral("events"),
+        QStringLiteral("Write the event journal as CSV instead, in the order it was written; --from and --to "
+                       "select events by their local time."));
+    const QCommandLineOption verifyOption(QStringLiteral("verify"),
+        QStringLiteral("Check the event journal's chain and the sample table's pointer: one line, exit 0 when "
+                       "everything fits, 1 naming the first row that does not."));
     const QCommandLineOption restoreOption(QStringLiteral("restore"),
         QStringLiteral("Put this backup in place of the database (refused while a station runs on it); "
                        "the current database is kept aside as <database>.old-<time>."), QStringLiteral("backup"));
-    parser.addOptions({dbOption, fromOption, toOption, rawOption, outputOption, backupOption, restoreOption});
+    parser.addOptions({dbOption, fromOption, toOption, rawOption, outputOption, eventsOption, verifyOption, backupOption,
+                       restoreOption});
     if (!parser.parse(app.arguments()))
         return fail(kUsage, parser.errorText());
     if (parser.isSet(QStringLiteral("help"))) {
@@ -162,6 +217,13 @@ int main(int argc, char **argv)
         return fail(kUsage, QStringLiteral("bad time for --to: %1").arg(parser.value(toOption)));
     if (from && to && from->value() > to->value())
         return fail(kUsage, QStringLiteral("--from lies after --to"));
+    const bool events = parser.isSet(eventsOption);
+    const bool verifying = parser.isSet(verifyOption);
+    if (events && (parser.isSet(rawOption) || verifying || parser.isSet(backupOption) || parser.isSet(restoreOption)))
+        return fail(kUsage, QStringLiteral("--events takes no other option but --db, --from, --to and --output"));
+    if (verifying && (from || to || parser.isSet(rawOption) || parser.isSet(outputOption) || parser.isSet(backupOption)
+                      || parser.isSet(restoreOption)))
+        return fail(kUsage, QStringLiteral("--verify checks the whole database; it takes no other option but --db"));
     if (parser.isSet(backupOption) && (from || to || parser.isSet(rawOption) || parser.isSet(outputOption)))
         return fail(kUsage, QStringLiteral("--backup copies the whole database; it takes no other option but --db"));
     if (parser.isSet(restoreOption) && (from || to || parser.isSet(rawOption) || parser.isSet(outputOption)
@@ -190,6 +252,10 @@ int main(int argc, char **argv)
         // SQLite's empty database: no rows to export, nothing to back up.
         if (parser.isSet(backupOption))
             return fail(kFailed, QStringLiteral("%1 is empty: nothing to back up").arg(path));
+        if (verifying)
+            return verify(nullptr, path);
+        if (events)
+            return exportEvents(nullptr, path, from, to, parser.value(outputOption));
         return exportCsv(nullptr, path, from, to, parser.isSet(rawOption), parser.value(outputOption));
     }
 
@@ -198,9 +264,14 @@ int main(int argc, char **argv)
         sampledb::Connection source(QStringLiteral("export"), path, sampledb::Access::ReadOnly);
         if (!source.open())
             return fail(kFailed, QStringLiteral("cannot open %1: %2").arg(path, source.lastError()));
-        result = parser.isSet(backupOption) ? backup(source, parser.value(backupOption))
-                                            : exportCsv(&source, path, from, to, parser.isSet(rawOption),
-                                                        parser.value(outputOption));
+        if (parser.isSet(backupOption))
+            result = backup(source, parser.value(backupOption));
+        else if (verifying)
+            result = verify(&source, path);
+        else if (events)
+            result = exportEvents(&source, path, from, to, parser.value(outputOption));
+        else
+            result = exportCsv(&source, path, from, to, parser.isSet(rawOption), parser.value(outputOption));
     }
     return result;
 }

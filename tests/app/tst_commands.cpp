@@ -7,10 +7,12 @@
 #include "link/registerimage.h"
 
 #include "tests/support/fakelink.h"
+#include "tests/support/outcomelog.h"
 #include "tests/support/testenv.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
@@ -75,14 +77,19 @@ private slots:
             QLineEdit *entry;
             QPushButton *button;
             int reg;
+            QString caption;  // the journal's name for it
+            QLabel *shown;    // its read-back label
         };
-        QList<Panel> panels = {{panel->setValueEntry(0), panel->setValueButton(0), 1},
-                               {panel->setValueEntry(1), panel->setValueButton(1), 2}};
+        QList<Panel> panels = {{panel->setValueEntry(0), panel->setValueButton(0), 1, "设定SV1", panel->setValueLabel(0)},
+                               {panel->setValueEntry(1), panel->setValueButton(1), 2, "设定SV2", panel->setValueLabel(1)}};
+        const QStringList alarms{"报警1设定值", "报警1动作回差", "报警1延迟时间", "报警2设定值", "报警2动作回差", "报警2延迟时间"};
         for (int i = 0; i < 6; ++i)
-            panels.append({panel->alarmEntry(i), panel->alarmButton(i), 257 + i});
+            panels.append({panel->alarmEntry(i), panel->alarmButton(i), 257 + i, alarms[i], panel->alarmLabel(i)});
         for (const Panel &p : panels) {
             QVERIFY(p.entry && p.button);
             p.entry->setText(text);
+            p.shown->setText(QStringLiteral("17"));
+            test::OutcomeLog outcomes;
             const auto writes = writesAfter([&] { p.button->click(); }, fake);
             if (!written) {
                 QVERIFY(writes.isEmpty());
@@ -90,6 +97,12 @@ private slots:
             }
             QCOMPARE(writes.size(), 1);
             QVERIFY2(writes[0] == (LinkCall{LinkOp::Write, 2, 5, p.reg, value}), qPrintable(test::describe(writes[0])));
+            const link::WriteTag tag = outcomes.tag(0);
+            QCOMPARE(tag.window, QStringLiteral("ssqx"));
+            QCOMPARE(tag.control, p.entry->objectName());
+            QCOMPARE(tag.caption, p.caption);
+            QCOMPARE(tag.entered, text);
+            QCOMPARE(tag.shownBefore, std::optional<QString>(QStringLiteral("17")));
         }
     }
 
@@ -135,10 +148,16 @@ private slots:
         QCOMPARE(box->count(), 4);
         QCOMPARE(box->itemText(3), QStringLiteral("4:结束 "));
         box->setCurrentIndex(entry);
+        const QString chosen = box->currentText();
+        test::OutcomeLog outcomes;
         m_window->statusPanel()->runCommandButton()->click();
         QCOMPARE(fake.writes().size(), 1);
         QVERIFY(fake.writes()[0] == (LinkCall{LinkOp::Write, 2, 5, 3, value}));
         QCOMPARE(box->currentText(), QString::number(value));
+        const link::WriteTag tag = outcomes.tag(0);
+        QCOMPARE(tag.control, QStringLiteral("Combo3"));
+        QCOMPARE(tag.caption, QStringLiteral("设定曲线"));
+        QCOMPARE(tag.entered, chosen);
         // Pressing again sends the same command, the box still showing the number.
         m_window->statusPanel()->runCommandButton()->click();
         QCOMPARE(fake.writes().size(), 2);

@@ -7,6 +7,7 @@
 #include "link/registerimage.h"
 #include "tests/support/fakelink.h"
 #include "tests/support/operatorinput.h"
+#include "tests/support/outcomelog.h"
 #include "tests/support/testenv.h"
 
 #include <QAbstractItemView>
@@ -241,6 +242,8 @@ void TestConfigWindow::refreshKeepsUnknownCodesAndEntries()
 void TestConfigWindow::comboPickWritesCode()
 {
     open();
+    m_window->refresh();
+    station::test::OutcomeLog outcomes;
     auto *combo = m_window->findChild<QComboBox *>("Combo8");
     focus(combo);
     combo->showPopup();
@@ -261,6 +264,14 @@ void TestConfigWindow::comboPickWritesCode()
     leave(combo);
     QCOMPARE(writes(*m_link), QStringLiteral("4134=2"));
     QCOMPARE(combo->currentText(), QStringLiteral("2"));
+    // For the journal: the window, the box, its caption, the entry chosen and
+    // what the value display showed.
+    const station::link::WriteTag tag = outcomes.tag(0);
+    QCOMPARE(tag.window, QStringLiteral("CONFIG1"));
+    QCOMPARE(tag.control, QStringLiteral("Combo8"));
+    QCOMPARE(tag.caption, QStringLiteral("通讯波特率"));
+    QCOMPARE(tag.entered, QStringLiteral("2:19200BPS "));
+    QCOMPARE(tag.shownBefore, std::optional<QString>(QStringLiteral("4800")));
 }
 
 // Every list opens on its first entry: choosing that entry from the list is a
@@ -355,6 +366,9 @@ void TestConfigWindow::textBoxWrites()
     QFETCH(QString, typed);
     QFETCH(QString, written);
     open();
+    station::registerImage().paramImage[std::size_t(element)] = 7.0f;
+    m_window->refresh();
+    station::test::OutcomeLog outcomes;
     auto *box = qobject_cast<QLineEdit *>(m_window->entry(element));
     box->setText(held);
     type(box, typed);
@@ -367,6 +381,13 @@ void TestConfigWindow::textBoxWrites()
             left.append(c);
     }
     QCOMPARE(box->text(), left);
+    if (!written.isEmpty()) {
+        const station::link::WriteTag tag = outcomes.tag(0);
+        QCOMPARE(tag.control, box->objectName());
+        QCOMPARE(tag.caption, config::parameterForElement(element)->caption.toString());
+        QCOMPARE(tag.entered, left);
+        QCOMPARE(tag.shownBefore, std::optional<QString>(m_window->display(element)->text()));
+    }
 }
 
 void TestConfigWindow::writeOnlyAfterAChange()

@@ -10,6 +10,7 @@
 
 #include "tests/support/fakelink.h"
 #include "tests/support/operatorinput.h"
+#include "tests/support/outcomelog.h"
 #include "tests/support/testenv.h"
 
 #include <QAbstractItemView>
@@ -305,17 +306,18 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("reg");
         QTest::addColumn<int>("value");
-        QTest::newRow("12 in the first SV1 box") << 0 << "12" << 8201 << 12;
-        QTest::newRow("segment 1 TIME") << 2 << "9999" << 8203 << 9999;
-        QTest::newRow("segment 3 SV2") << 9 << "0450" << 8210 << 450;
-        QTest::newRow("entry 30, segment 8 TIME") << 30 << "7" << 8231 << 7;
-        QTest::newRow("full-width digits") << 4 << "１２" << 8205 << 12;
+        QTest::addColumn<QString>("caption");  // the journal's name for the box
+        QTest::newRow("12 in the first SV1 box") << 0 << "12" << 8201 << 12 << "SEG1 设定值SV1";
+        QTest::newRow("segment 1 TIME") << 2 << "9999" << 8203 << 9999 << "SEG1 设定值TIME";
+        QTest::newRow("segment 3 SV2") << 9 << "0450" << 8210 << 450 << "SEG3 设定值SV2";
+        QTest::newRow("entry 30, segment 8 TIME") << 30 << "7" << 8231 << 7 << "SEG8 设定值TIME";
+        QTest::newRow("full-width digits") << 4 << "１２" << 8205 << 12 << "SEG2 设定值SV1";
         // Keys that leave the box as it was write nothing (value -1), nor does
         // a box holding only its prompt characters.
-        QTest::newRow("letters are refused by the mask") << 4 << "ab" << 8205 << -1;
-        QTest::newRow("sign and point are refused") << 4 << "-." << 8205 << -1;
-        QTest::newRow("Backspace in an empty box") << 4 << "\b" << 8205 << -1;
-        QTest::newRow("1 then Backspace") << 4 << "1\b" << 8205 << -1;
+        QTest::newRow("letters are refused by the mask") << 4 << "ab" << 8205 << -1 << "";
+        QTest::newRow("sign and point are refused") << 4 << "-." << 8205 << -1 << "";
+        QTest::newRow("Backspace in an empty box") << 4 << "\b" << 8205 << -1 << "";
+        QTest::newRow("1 then Backspace") << 4 << "1\b" << 8205 << -1 << "";
     }
     void typedSegmentValueWritesItsRegister()
     {
@@ -323,7 +325,11 @@ private slots:
         QFETCH(QString, typed);
         QFETCH(int, reg);
         QFETCH(int, value);
+        QFETCH(QString, caption);
         QVERIFY(showEditor());
+        m_fake->holding[reg] = 321;  // what the read-back label beside it shows
+        QVERIFY(refreshNow());
+        test::OutcomeLog outcomes;
         focus(box(entry));
         test::typeText(box(entry), typed);
         tab();
@@ -331,6 +337,13 @@ private slots:
         if (value >= 0)
             expected << write(reg, value);
         QCOMPARE(m_fake->writes(), expected);
+        if (value < 0)
+            return;
+        const link::WriteTag tag = outcomes.tag(0);
+        QCOMPARE(tag.window, QStringLiteral("Tech"));
+        QCOMPARE(tag.control, box(entry)->objectName());
+        QCOMPARE(tag.caption, caption);
+        QCOMPARE(tag.shownBefore, std::optional<QString>(QStringLiteral("321")));
     }
 
     void clickIntoASegmentBoxThenType_data()
@@ -432,6 +445,8 @@ private slots:
         focus(box(0));
         QTest::keyClicks(box(0), "1234");
         tab();
+        // Carried out before the next edit, or the link would replace it with the newer value.
+        m_fake->settle();
         focus(box(0));
         QCOMPARE(box(0)->selectionStart(), 0);
         QCOMPARE(box(0)->selectedText(), QStringLiteral("1234"));

@@ -97,16 +97,19 @@ private slots:
     {
         QTest::addColumn<Fault>("fault");
         QTest::addColumn<int>("resumeId");  // the id written once the file is usable again
-        QTest::newRow("path is a folder") << Fault::Directory << 1;
-        QTest::newRow("folder cannot be created") << Fault::ParentIsFile << 1;
-        QTest::newRow("read-only file") << Fault::ReadOnly << 4;
-        QTest::newRow("locked by another writer") << Fault::Locked << 4;
-        QTest::newRow("disk full") << Fault::DiskFull << 4;
+        QTest::addColumn<bool>("journal");  // the journal's table and rows wait in the -wal: the file must grow
+        QTest::newRow("path is a folder") << Fault::Directory << 1 << false;
+        QTest::newRow("folder cannot be created") << Fault::ParentIsFile << 1 << false;
+        QTest::newRow("read-only file") << Fault::ReadOnly << 4 << false;
+        QTest::newRow("locked by another writer") << Fault::Locked << 4 << false;
+        QTest::newRow("disk full") << Fault::DiskFull << 4 << false;
+        QTest::newRow("disk full, new pages in the -wal") << Fault::DiskFull << 4 << true;
     }
     void unusableDatabase()
     {
         QFETCH(Fault, fault);
         QFETCH(int, resumeId);
+        QFETCH(bool, journal);
         const QString dir = dataDir();
         if (fault == Fault::ParentIsFile)
             m_path = QDir(dir).filePath("blocked/Rdatabj.db");
@@ -135,6 +138,8 @@ private slots:
         registerImage().liveSample = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
         Recorder rec(clock, m_path);
         rec.stop();
+        if (journal)
+            rec.startJournal({});
         QVERIFY(rec.settle());
 
         // Faults that arrive while it records.

@@ -17,6 +17,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QTest>
@@ -209,6 +211,7 @@ private slots:
         Recorder rec(clock, m_path);
         QSignalSpy health(&rec, &Recorder::healthChanged);
         rec.stop();
+        rec.startJournal({});
         QVERIFY(rec.settle());
         const bool whileRecording = damage == Damage::GarbageInPlace || damage == Damage::TruncatedInPlace
             || damage == Damage::CopiedOver;
@@ -255,6 +258,14 @@ private slots:
         QCOMPARE(db.control()->mid(0, 2), QVariantList({2, 2}));
         QCOMPARE(db.row(1)->time, fractionOf(second));
         QCOMPARE(db.row(1)->values[0], 4.0);
+        // The fresh file's journal starts with the set-aside, which says where the old set went.
+        const auto first = db.rows(QStringLiteral("SELECT e_seq, e_kind, e_details FROM event_log ORDER BY e_seq LIMIT 1"));
+        QVERIFY(first && first->size() == 1);
+        QCOMPARE(first->at(0).at(0).toLongLong(), 1);
+        QCOMPARE(first->at(0).at(1).toString(), QStringLiteral("recorder"));
+        const QJsonObject details = QJsonDocument::fromJson(first->at(0).at(2).toByteArray()).object();
+        QCOMPARE(details["what"].toString(), QStringLiteral("file-set-aside"));
+        QCOMPARE(details["aside"].toString(), aside.first());
     }
 
     // The station ends right after the file was emptied or overwritten under
