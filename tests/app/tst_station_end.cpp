@@ -65,6 +65,7 @@ private slots:
         QSignalSpy started(&station, &Station::started);
         connect(&station, &Station::ending, this, [&ending] { ending = true; });
         station.start();
+        station.splash()->timer1().setInterval(1);
         QVERIFY(started.wait(5000));
         QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(wal).size() > 0, 5000);  // rows only in the WAL
 
@@ -94,6 +95,7 @@ private slots:
         Station station;
         QSignalSpy started(&station, &Station::started);
         station.start();
+        station.splash()->timer1().setInterval(1);
         QVERIFY(started.wait(5000));
         ConnectionPanel *panel = station.mainWindow()->connectionPanel();
 
