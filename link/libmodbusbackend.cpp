@@ -226,21 +226,21 @@ bool LibmodbusBackend::connect(Port &p)
         return false;
     }
     modbus_set_byte_timeout(ctx, 0, std::uint32_t(byteTimeout(p.baudCode).count() * 1000));
-    int error = modbus_connect(ctx) == 0 ? 0 : errno;
-    const bool opened = error == 0;
-    // Held by this station alone, or not used at all (link/portlock.h).
-    if (opened)
-        error = holdPort(modbus_get_socket(ctx));
+    // Held by this station alone, or not touched at all (link/portlock.h):
+    // the claim comes before the open that sets the line's baud rate.
+    const int claim = claimPort(device);
+    const int error = claim < 0 ? -claim : modbus_connect(ctx) == 0 ? 0 : errno;
     if (error != 0) {
         fail(openFault(error), error, QString::fromLocal8Bit(modbus_strerror(error)));
         if (m_lastFailure.fault == LinkFault::DeviceBusy)
             m_lastFailure.holder = busyHolder(p.path);
         qCDebug(lcLink) << "cannot open" << p.path << m_lastFailure.words << m_lastFailure.holder;
-        if (opened)
-            modbus_close(ctx);
+        releasePort(claim, -1);
         modbus_free(ctx);
         return false;
     }
+    excludeOthers(modbus_get_socket(ctx));
+    p.claim = claim;
     if (!deviceOf(p.path, &p.device))
         p.device = 0;
     p.ctx = ctx;
@@ -258,10 +258,14 @@ void LibmodbusBackend::disconnect(Port &p)
 {
     if (!p.ctx)
         return;
-    releasePort(modbus_get_socket(p.ctx));
+    // The claim goes last: modbus_close() puts the line's old settings back,
+    // which must not meet a station that took the port meanwhile.
+    releasePort(-1, modbus_get_socket(p.ctx));
     modbus_close(p.ctx);
     modbus_free(p.ctx);
     p.ctx = nullptr;
+    releasePort(p.claim, -1);
+    p.claim = -1;
 }
 
 std::int32_t LibmodbusBackend::openPort(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)

@@ -95,6 +95,7 @@ private:
         std::int32_t parityCode = 0;
         QString path;
         modbus_t *ctx = nullptr;
+        int claim = -1;                // holds the port (link/portlock.h)
         unsigned long long device = 0; // st_rdev of the device opened
         LineGuard *guard = nullptr;    // the path's, in m_lines
     };

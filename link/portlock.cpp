@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -73,18 +74,37 @@ QList<qint64> openers(dev_t rdev)
 
 } // namespace
 
-int holdPort(int fd)
+int claimPort(const QByteArray &path)
 {
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -errno;
+    int error = 0;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
-        return EWOULDBLOCK;
-    ::ioctl(fd, TIOCEXCL);  // ENOTTY on a device that is not a tty: the flock holds it
-    return 0;
+        error = EWOULDBLOCK;
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    if (error == 0 && ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0)
+        error = EBUSY;
+#endif
+    if (error != 0) {
+        ::close(fd);
+        return -error;
+    }
+    return fd;
 }
 
-void releasePort(int fd)
+void excludeOthers(int fd)
+{
+    ::ioctl(fd, TIOCEXCL);  // ENOTTY on a device that is not a tty: the flock holds it
+}
+
+void releasePort(int claim, int fd)
 {
     if (fd >= 0)
         ::ioctl(fd, TIOCNXCL);
+    if (claim >= 0)
+        ::close(claim);  // the flock goes with it
 }
 
 QString portHolders(const QString &path)

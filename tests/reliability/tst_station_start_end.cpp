@@ -33,6 +33,7 @@
 
 #include <csignal>
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace station;
@@ -216,9 +217,8 @@ private slots:
         sim::Simulator controller(2, 1);
         QVERIFY(controller.start());
         const QString port = dataDir() + QStringLiteral("/serial/com2");
-        const int other = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        const int other = link::claimPort(QFile::encodeName(port));  // another station holds it
         QVERIFY(other >= 0);
-        QCOMPARE(link::holdPort(other), 0);  // another station holds it
 
         link::LibmodbusBackend &backend = link::LibmodbusBackend::instance();
         std::int32_t value = 0;
@@ -232,9 +232,20 @@ private slots:
         QVERIFY2(text.contains(QStringLiteral("进程 %1").arg(::getpid())), qPrintable(text));
         QCOMPARE(controller.requestCount(), std::uint64_t(0));
 
+        link::releasePort(other, -1);
+
+        // A terminal program that takes no lock and sets the exclusive mode:
+        // not used either, by root too (the open lets root through).
+        const int terminal = ::open(QFile::encodeName(port).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        QVERIFY(terminal >= 0);
+        QCOMPARE(::ioctl(terminal, TIOCEXCL), 0);
+        QVERIFY(backend.readInputRegisters(2, 1, 1, 1, &value) != 0);
+        QCOMPARE(backend.lastFailure().fault, link::LinkFault::DeviceBusy);
+        QCOMPARE(controller.requestCount(), std::uint64_t(0));
+        ::ioctl(terminal, TIOCNXCL);
+        ::close(terminal);
+
         // Let go: the next exchange takes the port over.
-        link::releasePort(other);
-        ::close(other);
         QCOMPARE(backend.readInputRegisters(2, 1, 1, 1, &value), 0);
         QVERIFY(controller.requestCount() >= 1);
 
