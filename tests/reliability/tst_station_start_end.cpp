@@ -17,6 +17,7 @@
 
 #include "common/datadir.h"
 #include "common/stationlock.h"
+#include "app/singlestation.h"
 #include "record/export/copy.h"
 #include "sim/simulator.h"
 
@@ -26,6 +27,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLocalServer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -188,6 +190,31 @@ private slots:
         DbProbe alone(copy);
         QCOMPARE(alone.integrity(), QString("ok"));
         QCOMPARE(alone.pointer(), stored);
+    }
+
+    // A station that holds the folder and does not answer (hung): a second
+    // start says so in one line on standard error and exits 1, within the
+    // time it asks (kAskMs), and never becomes a station.
+    void aSecondStartThatCannotReachTheFirstSaysSoAndExits1()
+    {
+        Home home;
+        const QString folder = home.dir.filePath("lx6100-station");
+        StationLock hung(folder);
+        QVERIFY(hung.tryLock());
+        QLocalServer silent;  // listens, never answers
+        qputenv("XDG_RUNTIME_DIR", home.dir.filePath("run").toLocal8Bit());
+        QVERIFY(silent.listen(raiseSocketPath(folder)));
+        Child second(home.env);
+        second.process.setProcessChannelMode(QProcess::SeparateChannels);
+        second.start();
+        QVERIFY(second.process.waitForFinished(kAskMs + 5000));
+        QCOMPARE(second.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.process.exitCode(), 1);
+        const QList<QByteArray> lines = second.process.readAllStandardError().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines[0].contains("does not answer") && lines[0].contains(QByteArray::number(::getpid())),
+                 lines[0].constData());
+        QVERIFY(!second.said("started"));
     }
 
     // lx6100-export --restore refuses while a station holds the folder, even
