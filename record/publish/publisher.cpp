@@ -177,7 +177,7 @@ void Publisher::waitForBroker(const QString &reason)
     m_waitingFor = reason;
     qCInfo(lcPublish) << "attempt failed:" << reason << "- next in" << m_retry.count() << "ms";
     m_nextAttempt = Clock::now() + m_retry;
-    m_retry = std::min(m_retry * 2, kLastRetry);
+    m_retry = std::min(m_retry * 2, m_settings.lastRetry);
 }
 
 bool Publisher::fill(StreamState &s, bool pollDue)
@@ -216,7 +216,14 @@ bool Publisher::fill(StreamState &s, bool pollDue)
 
 void Publisher::pump(Clock::time_point now, bool pollDue)
 {
-    for (StreamState &s : m_streams) {
+    // The streams take turns at going first: the bucket's tokens are shared,
+    // and a stream far behind (the samples after a long outage) would
+    // otherwise take them all until it had caught up.
+    const std::size_t count = m_streams.size();
+    const std::size_t first = m_firstStream;
+    m_firstStream = count == 0 ? 0 : (m_firstStream + 1) % count;
+    for (std::size_t i = 0; i < count; ++i) {
+        StreamState &s = m_streams[(first + i) % count];
         if (!start(s))
             continue;
         while (int(s.inFlight.size()) < kWindow) {
