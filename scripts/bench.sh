@@ -37,6 +37,7 @@ add() { # folder target command...
 }
 add link bench_poll "$build/bench/link/bench_poll"
 add record bench_recorder "$build/bench/record/bench_recorder"
+add record bench_journal "$build/bench/record/bench_journal"
 add chart bench_chart "$build/bench/chart/bench_chart"
 add station bench_station "$build/bench/station/bench_station"
 add station bench_station "$build/bench/station/bench_station --wire-timing"

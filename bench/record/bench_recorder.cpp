@@ -22,6 +22,8 @@
 #include "record/recorder.h"
 #include "record/sampledb.h"
 
+#include "bench/record/fullring.h"
+
 #include "link/registerimage.h"
 
 #include <QCoreApplication>
@@ -32,6 +34,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <sqlite3.h>
@@ -39,50 +42,13 @@
 
 namespace {
 
+using station::bench::execAll;
+using station::bench::StepClock;
+using station::bench::timed;
+
 constexpr int kBlocks = 6;
 constexpr int kWarmUp = 20;
 constexpr std::int32_t kStartPointer = 32000;  // mid-ring: every write overwrites a row
-
-class StepClock final : public station::Clock {
-public:
-    QDateTime now() const override { return m_now; }
-    void advanceSeconds(int s) { m_now = m_now.addSecs(s); }
-
-private:
-    QDateTime m_now{QDate(2024, 6, 1), QTime(8, 0, 0), Qt::UTC};
-};
-
-bool execAll(sqlite3 *db, const char *sql)
-{
-    char *error = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        std::fprintf(stderr, "%s: %s\n", sql, error ? error : "?");
-        sqlite3_free(error);
-        return false;
-    }
-    return true;
-}
-
-// A database of the recorder's schema with all 65500 rows present.
-bool makeFullRing(const QString &path)
-{
-    if (!station::sampledb::create(path))
-        return false;
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-        return false;
-    const QByteArray fill = QStringLiteral(
-        "BEGIN;"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1)"
-        " INSERT INTO pv_data SELECT i, 45000 + i / 86400, (i % 86400) / 86400.0,"
-        " i, i, i, i, i, i, i, i, 0, 100 FROM n;"
-        "UPDATE sl_void SET sl_pointer=%2, sl_copy=%2;"
-        "COMMIT;")
-        .arg(station::sampledb::kRingSize).arg(kStartPointer).toUtf8();
-    const bool ok = execAll(db, fill.constData());
-    sqlite3_close(db);
-    return ok;
-}
 
 // The insert-or-update of one tick, straight on the C API.
 class DirectWriter {
@@ -171,14 +137,6 @@ Stats statsOf(std::vector<double> ms)
     return {sum / double(ms.size()), at(0.5), at(0.99), ms.back(), slow};
 }
 
-double timed(const std::function<void()> &work)
-{
-    QElapsedTimer t;
-    t.start();
-    work();
-    return double(t.nsecsElapsed()) / 1e6;
-}
-
 void printRow(const char *name, const Stats &s)
 {
     std::printf("  %-34s %10.3f %10.3f %10.3f %10ld\n", name, s.median, s.p99, s.max, s.over1ms);
@@ -196,11 +154,12 @@ int main(int argc, char **argv)
     const QString directPath = QDir(dir).filePath("direct/Rdatabj.db");
     const QString periodicPath = QDir(dir).filePath("periodic/Rdatabj.db");
     const QString automaticPath = QDir(dir).filePath("automatic/Rdatabj.db");
-    for (const QString &p : {recorderPath, directPath, periodicPath, automaticPath})
+    const std::array<QString, 4> paths{recorderPath, directPath, periodicPath, automaticPath};
+    for (const QString &p : paths)
         for (const char *suffix : {"", "-wal", "-shm"})
             QFile::remove(p + QLatin1String(suffix));
-    if (!makeFullRing(recorderPath) || !makeFullRing(directPath) || !makeFullRing(periodicPath)
-        || !makeFullRing(automaticPath)) {
+    if (!std::all_of(paths.begin(), paths.end(),
+                     [](const QString &p) { return station::bench::makeFullRing(p, kStartPointer); })) {
         std::fprintf(stderr, "cannot build the databases in %s\n", qPrintable(dir));
         return 1;
     }

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QMetaEnum>
+#include <QThread>
 #include <QTimer>
 #include <algorithm>
 
@@ -38,7 +39,7 @@ QString EventTimer::sourceOf(const QObject *receiver, const QEvent *event) const
 
 bool EventTimer::notify(QObject *receiver, QEvent *event)
 {
-    if (!m_enabled || !receiver)
+    if (!m_enabled || !receiver || QThread::currentThread() != thread())
         return QApplication::notify(receiver, event);
 
     const qint64 start = m_clock.nsecsElapsed();

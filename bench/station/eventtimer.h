@@ -9,6 +9,9 @@
 // shows up as the paint events of its widgets. Stretches are grouped by a source name: a named object's name, the
 // poll timer and the recorder timer (unnamed members, told apart by their
 // address inside the Poller and Recorder objects), else class and event type.
+// Only the GUI thread's events are timed: notify() also runs on the link and
+// recorder threads, whose events pass through untouched (the stack of frames
+// is the GUI thread's alone).
 #pragma once
 
 #include <QApplication>
