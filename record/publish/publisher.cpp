@@ -186,13 +186,17 @@ bool Publisher::fill(StreamState &s, bool pollDue)
         return false;
     Batch b = s.stream->next(s.cursor, kBatch);
     if (!b.ok) {
-        if (b.error != m_readError)
+        // Said once: a failure each stream meets alike (the file gone) is said
+        // by the first.
+        const bool said = std::any_of(m_streams.begin(), m_streams.end(),
+                                      [&b](const StreamState &o) { return o.readError == b.error; });
+        if (!said)
             printLine(b.error);
-        m_readError = b.error;
+        s.readError = b.error;
         s.more = false;
         return false;
     }
-    m_readError.clear();
+    s.readError.clear();
     if (b.overrun) {
         const QString what = QString::fromLatin1(s.stream->name());
         printLine(b.lost > 0

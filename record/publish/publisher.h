@@ -105,6 +105,7 @@ private:
         std::deque<Message> pending;           // read, not yet sent
         std::deque<InFlight> inFlight;
         bool more = true;                      // the last read was a full batch
+        QString readError;                     // the last read's failure, said once
     };
 
     bool start(StreamState &s);
@@ -144,7 +145,6 @@ private:
     Clock::time_point m_savedAt;
     bool m_dirty = false;
     QString m_waitingFor;   // the reason last said, so it is said once
-    QString m_readError;
     QString m_saveError;
 };
 
