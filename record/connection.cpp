@@ -46,6 +46,15 @@ sqlite3 *handleOf(const QSqlDatabase &db)
     return *static_cast<sqlite3 *const *>(v.constData());
 }
 
+bool exec(QSqlDatabase &db, const QString &text)
+{
+    QSqlQuery q(db);
+    if (q.exec(text))
+        return true;
+    qCInfo(lcRecord) << db.connectionName() << text << "failed:" << q.lastError().text();
+    return false;
+}
+
 } // namespace detail
 
 namespace {
@@ -67,15 +76,6 @@ void setCheckpointOnClose(const QSqlDatabase &db, bool checkpoint)
 {
     if (sqlite3 *h = detail::handleOf(db))
         sqlite3_db_config(h, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, checkpoint ? 0 : 1, nullptr);
-}
-
-bool exec(QSqlDatabase &db, const QString &text)
-{
-    QSqlQuery q(db);
-    if (q.exec(text))
-        return true;
-    qCInfo(lcRecord) << db.connectionName() << text << "failed:" << q.lastError().text();
-    return false;
 }
 
 int primaryCode(const QSqlError &error)
@@ -204,13 +204,13 @@ bool Connection::openWith(const char *mode, bool setUp)
     first = QSqlQuery();
     // The recorder checkpoints itself, through a connection it has checked
     // (see recorder.h), never SQLite after a commit.
-    if (setUp && (!exec(m_db, QStringLiteral("PRAGMA synchronous=FULL"))
-                  || !exec(m_db, QStringLiteral("PRAGMA wal_autocheckpoint=0")))) {
+    if (setUp && (!detail::exec(m_db, QStringLiteral("PRAGMA synchronous=FULL"))
+                  || !detail::exec(m_db, QStringLiteral("PRAGMA wal_autocheckpoint=0")))) {
         m_db.close();
         return false;
     }
     if (!setUp) {
-        exec(m_db, QStringLiteral("PRAGMA query_only=1"));
+        detail::exec(m_db, QStringLiteral("PRAGMA query_only=1"));
         return true;
     }
     // A file, -wal or -shm that cannot be written lets the pragmas above pass

@@ -112,5 +112,7 @@ QString uriFor(const QString &path, const char *mode);
 QString connectOptions();
 // SQLite's handle behind a Qt connection; null when there is none.
 sqlite3 *handleOf(const QSqlDatabase &db);
+// Runs one statement; a failure is logged on lcRecord with the connection's name.
+bool exec(QSqlDatabase &db, const QString &text);
 
 } // namespace station::sampledb::detail

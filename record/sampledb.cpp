@@ -35,15 +35,6 @@ const char *const kCreateStatements[] = {
     "INSERT INTO sl_void (sl_pointer, sl_copy, sl_spare) VALUES (0, 0, 0)",
 };
 
-bool exec(QSqlDatabase &db, const QString &text)
-{
-    QSqlQuery q(db);
-    if (q.exec(text))
-        return true;
-    qCInfo(lcRecord) << db.connectionName() << text << "failed:" << q.lastError().text();
-    return false;
-}
-
 // Makes a rename in dir survive a power cut.
 void syncFolder(const QString &dir)
 {
@@ -71,14 +62,14 @@ bool buildFile(const QString &tmpPath)
         if (!db.open()) {
             qCInfo(lcRecord) << "cannot create" << tmpPath << db.lastError().text();
         } else {
-            ok = exec(db, QStringLiteral("PRAGMA synchronous=FULL"))
-                && exec(db, QStringLiteral("BEGIN IMMEDIATE"));
+            ok = detail::exec(db, QStringLiteral("PRAGMA synchronous=FULL"))
+                && detail::exec(db, QStringLiteral("BEGIN IMMEDIATE"));
             for (const char *statement : kCreateStatements)
-                ok = ok && exec(db, QLatin1String(statement));
-            ok = ok && exec(db, QStringLiteral("COMMIT"));
+                ok = ok && detail::exec(db, QLatin1String(statement));
+            ok = ok && detail::exec(db, QStringLiteral("COMMIT"));
             // WAL mode is kept in the file header; closing checkpoints and removes
             // the WAL, so the file is complete on its own when it is renamed.
-            ok = ok && exec(db, QStringLiteral("PRAGMA journal_mode=WAL"));
+            ok = ok && detail::exec(db, QStringLiteral("PRAGMA journal_mode=WAL"));
             db.close();
         }
     }

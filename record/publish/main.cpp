@@ -1,6 +1,7 @@
 // lx6100-publish: follows the station's sample database beside a running
-// station and publishes every stored row to an MQTT broker (publisher.h has
-// the design; samplestream.h how the ring is followed).
+// station and publishes every stored row and every event of its journal to an
+// MQTT broker (publisher.h has the design; samplestream.h how the ring is
+// followed, eventstream.h the journal).
 //
 //   lx6100-publish [--db FILE] [--broker mqtt[s]://host[:port]] [--topic PREFIX] [--raw]
 //                  [--username NAME --password-file FILE] [--cafile FILE] [--cert FILE --key FILE]
@@ -10,6 +11,7 @@
 // password or certificate file that cannot be read, or a broker that refuses
 // the credentials or the certificate; 2 for a wrong command line. A broker
 // that is down or unreachable is waited for, never an error.
+#include "record/publish/eventstream.h"
 #include "record/publish/mqttclient.h"
 #include "record/publish/options.h"
 #include "record/publish/publisher.h"
@@ -24,6 +26,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -82,6 +85,19 @@ std::optional<QString> unreadable(const QStringList &paths)
             return QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
     }
     return std::nullopt;
+}
+
+// The longest spacing of connection attempts: Publisher::kLastRetry, or what
+// LX6100_PUBLISH_LAST_RETRY_MS says within kFirstRetry..kLastRetry. Only the
+// tests set it (a broker stopped for ten seconds is met again at once instead
+// of after the next 8-second wait); it is not an operator's setting.
+std::chrono::milliseconds lastRetry()
+{
+    bool ok = false;
+    const qint64 ms = qEnvironmentVariableIntValue("LX6100_PUBLISH_LAST_RETRY_MS", &ok);
+    if (!ok)
+        return Publisher::kLastRetry;
+    return std::clamp(std::chrono::milliseconds(ms), Publisher::kFirstRetry, Publisher::kLastRetry);
 }
 
 } // namespace
@@ -146,11 +162,13 @@ int main(int argc, char **argv)
     settings.prefix = o.topic.toUtf8();
     settings.statePath = o.statePath;
     settings.rate = o.rate;
+    settings.lastRetry = lastRetry();
 
     MqttClient client(broker);
-    // The streams, in the order they are served. The event journal's stream
-    // joins this list; its position is one more line in the state file.
-    std::vector<Stream *> streams{&samples};
+    // The streams, in the order they are served, each with its line in the
+    // state file.
+    EventStream events(o.database);
+    std::vector<Stream *> streams{&samples, &events};
     Publisher publisher(settings, client, streams, state.positions, o.backfill, [&samples] {
         return stationStatus(samples.newestRow(), QDateTime::currentSecsSinceEpoch());
     });

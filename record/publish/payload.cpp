@@ -4,6 +4,8 @@
 #include "common/numbers.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonParseError>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -115,7 +117,87 @@ void putNumber(Text &out, double value, bool raw, float stored, double divisor)
     out.put((raw ? shortestFloatText(stored) : numberText(value)).toLatin1());
 }
 
+// A JSON string: the bytes as UTF-8 (a sequence that is not UTF-8 becomes
+// U+FFFD), with the quote, the backslash and the control characters escaped.
+void putJsonString(QByteArray &out, const QByteArray &bytes)
+{
+    static const char kHex[] = "0123456789abcdef";
+    out += '"';
+    for (const char c : QString::fromUtf8(bytes).toUtf8()) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            out += "\\u00";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void putField(QByteArray &out, const journal::Value &v)
+{
+    switch (v.type) {
+    case journal::Value::Type::Null: out += "null"; return;
+    case journal::Value::Type::Integer: out += QByteArray::number(v.integer); return;
+    case journal::Value::Type::Real:
+        out += std::isfinite(v.real) ? QByteArray::number(v.real, 'g', 17) : QByteArray("null");
+        return;
+    case journal::Value::Type::Text: putJsonString(out, v.bytes); return;
+    case journal::Value::Type::Blob: putJsonString(out, v.bytes.toHex()); return;
+    }
+}
+
+// Whether a details text is one JSON value as it stands.
+bool isJson(const journal::Value &v)
+{
+    if (v.type != journal::Value::Type::Text)
+        return false;
+    QJsonParseError error;
+    QJsonDocument::fromJson(v.bytes, &error);
+    return error.error == QJsonParseError::NoError;
+}
+
+struct EventColumn {
+    int column;
+    const char *key;
+};
+constexpr std::array<EventColumn, journal::col::kCount> kEventColumns{{
+    {journal::col::kSeq, "seq"},
+    {journal::col::kLocal, "local"},
+    {journal::col::kUtc, "utc"},
+    {journal::col::kUser, "user"},
+    {journal::col::kKind, "kind"},
+    {journal::col::kDetails, "details"},
+    {journal::col::kHash, "hash"},
+}};
+
 } // namespace
+
+QByteArray eventPayload(const journal::Row &row)
+{
+    QByteArray out;
+    out.reserve(256 + row[journal::col::kDetails].bytes.size());
+    char separator = '{';
+    for (const EventColumn &c : kEventColumns) {
+        const journal::Value &v = row[std::size_t(c.column)];
+        out += separator;
+        separator = ',';
+        out += '"';
+        out += c.key;
+        out += "\":";
+        if (c.column == journal::col::kDetails && isJson(v))
+            out += v.bytes;
+        else
+            putField(out, v);
+    }
+    out += '}';
+    return out;
+}
 
 QByteArray sampleTime(const SampleRow &row)
 {

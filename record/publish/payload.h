@@ -3,6 +3,9 @@
 //   <prefix>/sample  {"time":"2024-07-01T20:00:05+08:00","PV1":253,"PV2":601,
 //                     "SV1":250,"SV2":600,"retransmission1":50.3,...,
 //                     "control2_output":0,"live":true}
+//   <prefix>/event   {"seq":42,"local":"2024-07-01T20:00:05.123","utc":1719835205123,
+//                     "user":"lab","kind":"write","details":{"control":"SV1",...},
+//                     "hash":"3f0c...e1"}
 //   <prefix>/status  {"state":"online","station":"recording","link":"live"}
 //                                                           (retained)
 //                    {"state":"offline"}   (retained; the last will)
@@ -12,7 +15,18 @@
 // them (or as stored with raw), and "live" only where the row says whether the
 // link was live. Numbers are written as the panel writes them; a value that is
 // not finite (never read from a controller) is null.
+//
+// An event maps one row of event_log as stored, without interpretation: the
+// columns under their names without the "e_" (seq, local, utc, user, kind,
+// details, hash), in the table's order, each by its storage class (INTEGER and
+// REAL as numbers, TEXT as a string, BLOB as a string of hex digits, NULL as
+// null); details, which the station writes as one JSON object, is embedded as
+// that JSON value, byte for byte, so a subscriber can recompute the row's
+// hash from what it gets. A details text that is not JSON (a file changed by
+// hand) is sent as a string.
 #pragma once
+
+#include "record/journal.h"
 
 #include "common/valuecolumns.h"
 
@@ -46,6 +60,9 @@ QByteArray wallTime(const SampleRow &row);
 // The sample's JSON object; with wall, also wallTime(row) (computed once).
 QByteArray samplePayload(const SampleRow &row, bool raw, QByteArray *wall = nullptr);
 QByteArray sampleTime(const SampleRow &row, const QDate &date, const QTime &time);
+
+// The event's JSON object for one row of event_log.
+QByteArray eventPayload(const journal::Row &row);
 
 // What the status message says about the station.
 struct StationStatus {

@@ -177,7 +177,7 @@ void Publisher::waitForBroker(const QString &reason)
     m_waitingFor = reason;
     qCInfo(lcPublish) << "attempt failed:" << reason << "- next in" << m_retry.count() << "ms";
     m_nextAttempt = Clock::now() + m_retry;
-    m_retry = std::min(m_retry * 2, kLastRetry);
+    m_retry = std::min(m_retry * 2, m_settings.lastRetry);
 }
 
 bool Publisher::fill(StreamState &s, bool pollDue)
@@ -186,13 +186,17 @@ bool Publisher::fill(StreamState &s, bool pollDue)
         return false;
     Batch b = s.stream->next(s.cursor, kBatch);
     if (!b.ok) {
-        if (b.error != m_readError)
+        // Said once: a failure each stream meets alike (the file gone) is said
+        // by the first.
+        const bool said = std::any_of(m_streams.begin(), m_streams.end(),
+                                      [&b](const StreamState &o) { return o.readError == b.error; });
+        if (!said)
             printLine(b.error);
-        m_readError = b.error;
+        s.readError = b.error;
         s.more = false;
         return false;
     }
-    m_readError.clear();
+    s.readError.clear();
     if (b.overrun) {
         const QString what = QString::fromLatin1(s.stream->name());
         printLine(b.lost > 0
@@ -216,7 +220,14 @@ bool Publisher::fill(StreamState &s, bool pollDue)
 
 void Publisher::pump(Clock::time_point now, bool pollDue)
 {
-    for (StreamState &s : m_streams) {
+    // The streams take turns at going first: the bucket's tokens are shared,
+    // and a stream far behind (the samples after a long outage) would
+    // otherwise take them all until it had caught up.
+    const std::size_t count = m_streams.size();
+    const std::size_t first = m_firstStream;
+    m_firstStream = count == 0 ? 0 : (m_firstStream + 1) % count;
+    for (std::size_t i = 0; i < count; ++i) {
+        StreamState &s = m_streams[(first + i) % count];
         if (!start(s))
             continue;
         while (int(s.inFlight.size()) < kWindow) {

@@ -34,9 +34,11 @@
 // refuses the credentials or the certificate ends the program (exit 1): trying
 // again would only repeat the refusal.
 //
-// A second stream (the event journal) is one more Stream in the list given to
-// the constructor, with its own position in the state file; nothing here
-// changes.
+// The event journal is a second Stream in the list given to the constructor,
+// with its own window, cursor and position in the state file. The token
+// bucket is shared, so the rate bounds both together, and the streams take
+// turns at going first, so events are not held back behind a long backfill of
+// samples.
 #pragma once
 
 #include "record/publish/mqttclient.h"
@@ -62,6 +64,9 @@ struct PublisherSettings {
     QString statePath;
     double rate = 500;           // rows a second while catching up; 0: as fast as the broker takes them
     int pollMs = 250;            // how often the database is looked at when nothing is pending
+    // The longest spacing of connection attempts (Publisher::kLastRetry; the
+    // tests shorten it so that a broker back after a long outage is met soon).
+    std::chrono::milliseconds lastRetry{30000};  // = Publisher::kLastRetry
 };
 
 class Publisher {
@@ -100,6 +105,7 @@ private:
         std::deque<Message> pending;           // read, not yet sent
         std::deque<InFlight> inFlight;
         bool more = true;                      // the last read was a full batch
+        QString readError;                     // the last read's failure, said once
     };
 
     bool start(StreamState &s);
@@ -121,6 +127,7 @@ private:
     PublisherSettings m_settings;
     MqttClient &m_client;
     std::vector<StreamState> m_streams;
+    std::size_t m_firstStream = 0;  // the stream pump() serves first this time
     bool m_backfill = false;
     std::function<StationStatus()> m_status;
 
@@ -138,7 +145,6 @@ private:
     Clock::time_point m_savedAt;
     bool m_dirty = false;
     QString m_waitingFor;   // the reason last said, so it is said once
-    QString m_readError;
     QString m_saveError;
 };
 

@@ -1,23 +1,17 @@
 #include "record/publish/samplestream.h"
 
-#include "common/logging.h"
 #include "record/samplestore.h"
 
-#include <QFile>
-#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QVariant>
 
-#include <sys/stat.h>
 
 namespace station::publish {
 
 namespace {
 
-constexpr int kLiveColumn = 13;  // w_live: 1 live, 0 not live, NULL unknown
-constexpr int kUtcColumn = 14;   // w_utc: Unix seconds, NULL unknown
 constexpr char kConnectionName[] = "publish";
 
 double number(const QVariant &v)
@@ -35,13 +29,14 @@ SampleRow rowOf(const QSqlQuery &q, int columns)
     r.time = number(q.value(sampledb::col::kTime));
     for (int j = 0; j < valuecol::kCount; ++j)
         r.values[std::size_t(j)] = float(number(q.value(sampledb::col::kFirstValue + j)));
-    if (columns > kLiveColumn) {
-        const QVariant live = q.value(kLiveColumn);
+    // w_live: 1 live, 0 not live, NULL unknown; w_utc: Unix seconds, NULL unknown.
+    if (columns > sampledb::col::kLive) {
+        const QVariant live = q.value(sampledb::col::kLive);
         if (!live.isNull())
             r.live = live.toLongLong() != 0;
     }
-    if (columns > kUtcColumn) {
-        const QVariant utc = q.value(kUtcColumn);
+    if (columns > sampledb::col::kUtc) {
+        const QVariant utc = q.value(sampledb::col::kUtc);
         bool ok = false;
         const qint64 seconds = utc.toLongLong(&ok);
         if (!utc.isNull() && ok)
@@ -64,13 +59,11 @@ qint64 newestId(const sampledb::PointerRead &read)
 constexpr char kRangeQuery[] = "select * from  pv_data where w_id>=? and w_id<=? order by w_id limit ?";
 
 struct Snapshot {
-    QSqlDatabase db;
     QSqlQuery &rangeQuery;
-    QString error;
+    QString &error;
     bool fail(const QSqlQuery &q, const QString &what)
     {
         error = what + QLatin1String(": ") + q.lastError().text();
-        qCInfo(lcPublish) << error;
         return false;
     }
     // Rows first..last (ids, first <= last), at most max, oldest first.
@@ -111,138 +104,83 @@ qint64 ringDistance(qint64 from, qint64 to)
     return d < 0 ? d + sampledb::kRingSize : d;
 }
 
-SampleStream::SampleStream(QString databasePath, bool raw) : m_path(std::move(databasePath)), m_raw(raw) {}
+SampleStream::SampleStream(QString databasePath, bool raw)
+    : m_raw(raw), m_follower(std::move(databasePath), QLatin1String(kConnectionName))
+{
+    // The one statement is prepared with each connection and given up before
+    // the connection closes.
+    m_follower.onOpen = [this](QSqlDatabase &db, QString *error) {
+        m_rangeQuery = std::make_unique<QSqlQuery>(db);
+        m_rangeQuery->setForwardOnly(true);
+        if (m_rangeQuery->prepare(QLatin1String(kRangeQuery)))
+            return true;
+        *error = QStringLiteral("cannot read %1: %2").arg(m_follower.path(), m_rangeQuery->lastError().text());
+        return false;
+    };
+    m_follower.onClose = [this] { m_rangeQuery.reset(); };
+}
 
-SampleStream::~SampleStream() = default;
+SampleStream::~SampleStream()
+{
+    m_follower.close();
+}
 
 QByteArray SampleStream::markOf(const SampleRow &row)
 {
     return wallTime(row);
 }
 
-bool SampleStream::open(QString *error)
-{
-    if (!m_connection)
-        m_connection = std::make_unique<sampledb::Connection>(QLatin1String(kConnectionName), m_path,
-                                                              sampledb::Access::ReadOnly);
-    if (m_connection->open()) {
-        m_rangeQuery = std::make_unique<QSqlQuery>(m_connection->database());
-        m_rangeQuery->setForwardOnly(true);
-        if (m_rangeQuery->prepare(QLatin1String(kRangeQuery)))
-            return true;
-        *error = QStringLiteral("cannot read %1: %2").arg(m_path, m_rangeQuery->lastError().text());
-        close();
-        return false;
-    }
-    *error = QFileInfo::exists(m_path) ? QStringLiteral("cannot open %1: %2").arg(m_path, m_connection->lastError())
-                                       : QStringLiteral("no database file %1").arg(m_path);
-    return false;
-}
-
-void SampleStream::close()
-{
-    m_rangeQuery.reset();
-    if (m_connection)
-        m_connection->close();
-}
-
-SampleStream::FileState SampleStream::fileState(const QString &path)
-{
-    FileState f;
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return f;
-    f.exists = true;
-    f.inode = quint64(st.st_ino);
-    f.size = quint64(st.st_size);
-    f.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    return f;
-}
-
-SampleStream::Signature SampleStream::signature() const
-{
-    return {fileState(m_path), fileState(m_path + QLatin1String("-wal"))};
-}
-
-bool SampleStream::mayHaveNewRows()
-{
-    return !m_readAt || *m_readAt != signature() || m_sinceRead.hasExpired(kForcedReadMs);
-}
-
 Batch SampleStream::next(const Position &after, int max)
 {
     Batch batch;
-    const Signature before = signature();
-    // A connection kept from the last batch is given up when the file was
-    // replaced, or when it reads the file alone and a WAL has appeared.
-    if (m_connection && m_connection->isOpen()
-        && (!m_connection->isCurrent() || (m_withoutWal && before.second.exists)))
-        close();
-    if (!(m_connection && m_connection->isOpen())) {
-        m_withoutWal = !before.second.exists;
-        if (!open(&batch.error))
-            return batch;
-    }
-    Snapshot s{m_connection->database(), *m_rangeQuery, {}};
     std::vector<SampleRow> rows;
-    const bool ok = [&] {
-        QSqlQuery begin(s.db);
-        if (!begin.exec(QStringLiteral("BEGIN")))
-            return s.fail(begin, QStringLiteral("BEGIN"));
-        QSqlDatabase db = s.db;
-        const sampledb::PointerRead pointer = sampledb::readPointer(db);
-        if (pointer.status == sampledb::PointerRead::Status::Failed) {
-            s.error = QStringLiteral("cannot read the pointer in sl_void");
-            return false;
-        }
-        const qint64 last = newestId(pointer);
-        bool read = false;
-        m_newest = s.row(last, &read);
-        if (!read)
-            return false;
-
-        // The ids after `start`, `count` of them in ring order.
-        qint64 start = last;
-        qint64 count = sampledb::kRingSize;
-        if (after.id != 0) {
-            const std::optional<SampleRow> at = s.row(after.id, &read);
+    batch.ok = m_follower.read(
+        [&](QSqlDatabase &db, bool *keepOpen, QString *error) {
+            Snapshot s{*m_rangeQuery, *error};
+            const sampledb::PointerRead pointer = sampledb::readPointer(db);
+            if (pointer.status == sampledb::PointerRead::Status::Failed) {
+                *error = QStringLiteral("cannot read the pointer in sl_void");
+                return false;
+            }
+            const qint64 last = newestId(pointer);
+            bool read = false;
+            m_newest = s.row(last, &read);
             if (!read)
                 return false;
-            if (at && markOf(*at) == after.mark) {
-                start = after.id;
-                count = ringDistance(after.id, last);
-            } else {
-                batch.overrun = true;
-                batch.lost = at ? ringDistance(after.id, last) : 0;
+
+            // The ids after `start`, `count` of them in ring order.
+            qint64 start = last;
+            qint64 count = sampledb::kRingSize;
+            if (after.id != 0) {
+                const std::optional<SampleRow> at = s.row(after.id, &read);
+                if (!read)
+                    return false;
+                if (at && markOf(*at) == after.mark) {
+                    start = after.id;
+                    count = ringDistance(after.id, last);
+                } else {
+                    batch.overrun = true;
+                    batch.lost = at ? ringDistance(after.id, last) : 0;
+                }
             }
-        }
-        qint64 first = ringNext(start);
-        while (count > 0 && int(rows.size()) < max) {
-            const qint64 span = std::min(count, sampledb::kRingSize - first + 1);  // up to the wrap
-            if (!s.range(first, first + span - 1, max - int(rows.size()), rows))
-                return false;
-            count -= span;
-            first = ringNext(first + span - 1);
-        }
-        return true;
-    }();
-    QSqlQuery(s.db).exec(QStringLiteral("COMMIT"));
-    if (!ok) {
-        close();
-        batch.error = s.error;
+            qint64 first = ringNext(start);
+            while (count > 0 && int(rows.size()) < max) {
+                const qint64 span = std::min(count, sampledb::kRingSize - first + 1);  // up to the wrap
+                if (!s.range(first, first + span - 1, max - int(rows.size()), rows))
+                    return false;
+                count -= span;
+                first = ringNext(first + span - 1);
+            }
+            // Kept open only while a full batch says more rows are waiting.
+            *keepOpen = max > 0 && int(rows.size()) == max;
+            return true;
+        },
+        &batch.error);
+    if (!batch.ok) {
+        batch.overrun = false;
+        batch.lost = 0;
         return batch;
     }
-    if (m_withoutWal && QFileInfo::exists(m_path + QLatin1String("-wal"))) {
-        close();
-        batch.error = QStringLiteral("a station started while the database was read; reading again");
-        return batch;
-    }
-    // Kept open only while a full batch says more rows are waiting.
-    if (max == 0 || int(rows.size()) < max)
-        close();
-    batch.ok = true;
-    m_readAt = before;
-    m_sinceRead.start();
     batch.messages.reserve(rows.size());
     for (const SampleRow &r : rows) {
         Message m{Position{r.id, {}}, {}};

@@ -2,9 +2,12 @@
 // acknowledged. One line per stream, text, so an operator can read it:
 //
 //   # lx6100-publish: the last row of each stream the broker acknowledged
+//   event 57 9c1e...(the row's e_hash, 64 hex digits)
 //   sample 1234 2024-07-01T20:00:05
 //
-// name, id and the stream's mark (for samples the row's local time as stored). Lines starting
+// name, id and the stream's mark (for samples the row's local time as stored,
+// for events the row's hash; "event 0 " before the journal's first row, also
+// while the file has no journal). Lines starting
 // with '#' and blank lines are skipped; a stream the file does not name has no
 // position yet. The file is replaced as a whole (written beside it, synced,
 // renamed over it), so after a crash or a power cut it holds either the old or

@@ -1,6 +1,6 @@
 // A stream of rows the publisher sends to the broker, one message a row, in
-// the order the station recorded them: today the samples (`sample`); the
-// event journal becomes a second stream of the same kind.
+// the order the station recorded them: the samples (`sample`,
+// samplestream.h) and the event journal (`event`, eventstream.h).
 //
 // A stream knows how to find the rows recorded after a position and how to
 // tell that a position no longer names the row it named (the row was

@@ -1,6 +1,7 @@
 #include "tests/publish/mqttfixture.h"
 
 #include "common/datenum.h"
+#include "record/journal.h"
 #include "record/sampledb.h"
 #include "tests/record/dbprobe.h"
 
@@ -8,7 +9,10 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonObject>
 #include <QThread>
+
+#include <sqlite3.h>
 
 #include <arpa/inet.h>
 #include <pwd.h>
@@ -257,6 +261,24 @@ bool walGoesWithTheLastClose(const QString &path)
 bool SampleDatabase::exec(const QString &sql)
 {
     return isOpen() && m_probe->exec(sql);
+}
+
+bool SampleDatabase::writeEvent(const QString &kind, int n, const QDateTime &when)
+{
+    if (!isOpen())
+        return false;
+    // A connection of its own, as the recorder's append is one transaction on
+    // the station's connection.
+    sqlite3 *db = nullptr;
+    bool ok = sqlite3_open_v2(QFile::encodeName(m_path).constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
+    if (ok) {
+        sqlite3_busy_timeout(db, kStartMs);
+        journal::Event e = journal::makeEvent(journal::Kind::Write, when, QJsonObject{{QStringLiteral("n"), n}});
+        e.kind = kind;
+        ok = journal::append(db, {e}) > 0;
+    }
+    sqlite3_close(db);
+    return ok;
 }
 
 PublishProcess::PublishProcess(QStringList args, QStringList env) : m_args(std::move(args)), m_env(std::move(env)) {}

@@ -83,7 +83,8 @@ private:
 };
 
 // A sample database as the station makes it, with the columns w_live and
-// w_utc or without them (an older file).
+// w_utc or without them (an older file), and the event journal once an event
+// was written.
 class SampleDatabase {
 public:
     SampleDatabase(QString path, bool liveAndUtc);
@@ -104,6 +105,9 @@ public:
     bool writeNow(qint64 id, const std::array<double, 10> &values);
     // Any statement (a pragma for a benchmark's writer).
     bool exec(const QString &sql);
+    // Appends one event to the journal as the station does (the table made
+    // with the first), at `when`, kind `kind`, details {"n":n}.
+    bool writeEvent(const QString &kind, int n, const QDateTime &when = QDateTime::currentDateTime());
     // Closes the writer's connection, as a station does when it ends.
     void close();
 

@@ -1,7 +1,9 @@
 // What lx6100-publish reads and sends, without a broker: the rows after a
 // position in ring order (across the wrap, after the clock was set back, after
-// the ring went past the position), the JSON of a sample and of the status,
+// the ring went past the position), the journal's rows after a position (and
+// before the journal exists), the JSON of a sample, an event and the status,
 // and the state file. The test runs with TZ=CST-8 (UTC+8, no summer time).
+#include "record/publish/eventstream.h"
 #include "record/publish/payload.h"
 #include "record/publish/samplestream.h"
 #include "record/publish/statefile.h"
@@ -12,8 +14,12 @@
 #include "tests/support/testenv.h"
 
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+
+Q_DECLARE_METATYPE(station::journal::Value)
 
 using namespace station;
 using namespace station::publish;
@@ -31,6 +37,24 @@ QList<qint64> idsOf(const Batch &b)
         ids << m.position.id;
     return ids;
 }
+
+journal::Value integer(qint64 v)
+{
+    journal::Value out;
+    out.type = journal::Value::Type::Integer;
+    out.integer = v;
+    return out;
+}
+
+journal::Value text(const QByteArray &bytes, journal::Value::Type type = journal::Value::Type::Text)
+{
+    journal::Value out;
+    out.type = type;
+    out.bytes = bytes;
+    return out;
+}
+
+const QByteArray kHash(64, 'a');
 
 } // namespace
 
@@ -185,6 +209,122 @@ private slots:
         QCOMPARE(b.messages.front().payload, expected);
     }
 
+    // The journal's rows after a position, from a file the journal's own
+    // append wrote: in e_seq order, a batch at a time; a position whose row
+    // has another hash (another file's row of that number) or is gone starts
+    // from row 1; a file without the journal has no rows and no position.
+    void eventOrder_data()
+    {
+        QTest::addColumn<int>("events");      // rows written: 1..events (0: no table)
+        QTest::addColumn<qint64>("after");    // the position's id (0: before the first)
+        QTest::addColumn<bool>("sameRow");    // the position's mark is that row's hash
+        QTest::addColumn<int>("max");
+        QTest::addColumn<QList<qint64>>("expected");
+        QTest::addColumn<bool>("overrun");
+
+        QTest::newRow("from the first") << 3 << qint64(0) << true << 100 << QList<qint64>{1, 2, 3} << false;
+        QTest::newRow("after a row") << 5 << qint64(2) << true << 100 << QList<qint64>{3, 4, 5} << false;
+        QTest::newRow("caught up") << 3 << qint64(3) << true << 100 << QList<qint64>{} << false;
+        QTest::newRow("a batch") << 5 << qint64(1) << true << 2 << QList<qint64>{2, 3} << false;
+        QTest::newRow("another file's row of that number")
+            << 3 << qint64(2) << false << 100 << QList<qint64>{1, 2, 3} << true;
+        QTest::newRow("a row past the newest") << 2 << qint64(5) << false << 100 << QList<qint64>{1, 2} << true;
+        QTest::newRow("no journal yet") << 0 << qint64(0) << true << 100 << QList<qint64>{} << false;
+        QTest::newRow("no journal, a position from another file")
+            << 0 << qint64(4) << false << 100 << QList<qint64>{} << true;
+    }
+
+    void eventOrder()
+    {
+        QFETCH(int, events);
+        QFETCH(qint64, after);
+        QFETCH(bool, sameRow);
+        QFETCH(int, max);
+        QFETCH(QList<qint64>, expected);
+        QFETCH(bool, overrun);
+
+        const QString path = QDir(m_dir.path()).filePath(QStringLiteral("events-%1.db").arg(m_files++));
+        {
+            SampleDatabase db(path, true);
+            QVERIFY(db.isOpen());
+            for (int n = 1; n <= events; ++n)
+                QVERIFY(db.writeEvent(QStringLiteral("write"), n));
+        }
+        EventStream stream(path);
+        const std::optional<Position> newest = stream.newest();
+        QVERIFY(newest);
+        QCOMPARE(newest->id, qint64(events));
+        const Batch all = stream.next(Position{}, 100);
+        QVERIFY2(all.ok, qPrintable(all.error));
+        Position position{after, kHash};
+        for (const Message &m : all.messages) {
+            QCOMPARE(m.position.mark.size(), 64);
+            if (sameRow && m.position.id == after)
+                position.mark = m.position.mark;
+        }
+        if (events > 0)
+            QCOMPARE(all.messages.back().position, *newest);
+
+        const Batch b = stream.next(position, max);
+        QVERIFY2(b.ok, qPrintable(b.error));
+        QCOMPARE(idsOf(b), expected);
+        QCOMPARE(b.overrun, overrun);
+        QCOMPARE(b.lost, qint64(0));
+        for (const Message &m : b.messages) {
+            const QJsonObject o = QJsonDocument::fromJson(m.payload).object();
+            QCOMPARE(o.value(QLatin1String("seq")).toInteger(), m.position.id);
+            QCOMPARE(o.value(QLatin1String("details")).toObject().value(QLatin1String("n")).toInteger(), m.position.id);
+        }
+    }
+
+    // A row maps to one JSON object without interpretation: each field by its
+    // storage class, details embedded as the JSON it is, byte for byte.
+    void eventPayload_data()
+    {
+        QTest::addColumn<journal::Value>("utc");
+        QTest::addColumn<journal::Value>("user");
+        QTest::addColumn<journal::Value>("details");
+        QTest::addColumn<QByteArray>("expected");
+
+        const QByteArray head = R"({"seq":42,"local":"2024-07-01T20:00:05.123",)";
+        const QByteArray tail = ",\"hash\":\"" + kHash + "\"}";
+        QTest::newRow("as the station writes it")
+            << integer(1719835205123) << text("lab") << text(R"({"control":"SV1","values":[250,-1.5]})")
+            << head + R"("utc":1719835205123,"user":"lab","kind":"write","details":{"control":"SV1","values":[250,-1.5]})"
+                   + tail;
+        QTest::newRow("details as stored, blanks and all")
+            << integer(1) << text("lab") << text(R"({ "b": 1, "a": "x" })")
+            << head + R"("utc":1,"user":"lab","kind":"write","details":{ "b": 1, "a": "x" })" + tail;
+        QTest::newRow("details that are not JSON, a string escaped")
+            << integer(1) << text("a\"b\\c\n\xe6\xb8\xa9") << text("{not json")
+            << head + "\"utc\":1,\"user\":\"a\\\"b\\\\c\\u000a\xe6\xb8\xa9\",\"kind\":\"write\",\"details\":\"{not json\"" + tail;
+        journal::Value real;
+        real.type = journal::Value::Type::Real;
+        real.real = 1.5;
+        QTest::newRow("other storage classes") << real << journal::Value{} << text("\x01\xff", journal::Value::Type::Blob)
+                                               << head + R"("utc":1.5,"user":null,"kind":"write","details":"01ff")" + tail;
+    }
+
+    void eventPayload()
+    {
+        QFETCH(journal::Value, utc);
+        QFETCH(journal::Value, user);
+        QFETCH(journal::Value, details);
+        QFETCH(QByteArray, expected);
+        journal::Row row;
+        row[journal::col::kSeq] = integer(42);
+        row[journal::col::kLocal] = text("2024-07-01T20:00:05.123");
+        row[journal::col::kUtc] = utc;
+        row[journal::col::kUser] = user;
+        row[journal::col::kKind] = text("write");
+        row[journal::col::kDetails] = details;
+        row[journal::col::kHash] = text(kHash);
+        const QByteArray payload = publish::eventPayload(row);
+        QCOMPARE(payload, expected);
+        QJsonParseError error;
+        QVERIFY(QJsonDocument::fromJson(payload, &error).isObject());
+    }
+
     void status_data()
     {
         QTest::addColumn<qint64>("age");      // seconds the newest row is old; -1: no row
@@ -261,3 +401,4 @@ private:
 
 STATION_TEST_MAIN_CORE(TestPublishStream)
 #include "tst_publishstream.moc"
+
