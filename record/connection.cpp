@@ -388,4 +388,9 @@ bool Connection::checkpoint(Checkpoint mode, int readerWaitMs)
     return complete;
 }
 
+sqlite3 *Connection::handle() const
+{
+    return detail::handleOf(m_db);
+}
+
 } // namespace station::sampledb

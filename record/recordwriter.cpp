@@ -399,7 +399,7 @@ void RecordWriter::flushEvents()
                                    {QStringLiteral("why"), QStringLiteral("no usable database file")}};
         batch.insert(batch.begin(), lost);
     }
-    if (journal::append(sampledb::detail::handleOf(m_connection->database()), batch) > 0) {
+    if (journal::append(m_connection->handle(), batch) > 0) {
         m_events.clear();
         m_eventsDropped = 0;
     }
@@ -409,7 +409,7 @@ void RecordWriter::startJournal(const journal::Event &start)
 {
     m_journaling = true;
     // What the run before left, read from the file as the recorder found it.
-    sqlite3 *db = m_connection && m_connection->isOpen() ? sampledb::detail::handleOf(m_connection->database()) : nullptr;
+    sqlite3 *db = m_connection && m_connection->isOpen() ? m_connection->handle() : nullptr;
     if (db) {
         const auto newest = journal::newestEvent(db);
         const auto mark = journal::lastRunMark(db);

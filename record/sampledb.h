@@ -105,6 +105,7 @@
 #include <cstdint>
 #include <memory>
 
+struct sqlite3;
 struct sqlite3_file;
 
 namespace station::sampledb {
@@ -216,6 +217,8 @@ public:
     bool checkpoint(Checkpoint mode, int readerWaitMs = kBusyTimeoutMs);
 
     QSqlDatabase database() const { return m_db; }
+    // SQLite's handle behind the connection, for the C API; null when closed.
+    sqlite3 *handle() const;
     // Why the last open() failed, as SQLite said it.
     const QString &lastError() const { return m_lastError; }
     const QString &name() const { return m_name; }

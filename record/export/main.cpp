@@ -36,7 +36,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDriver>
 #include <QVariant>
 
 #include <cstdio>
@@ -57,14 +56,6 @@ int fail(int code, const QString &message)
     return code;
 }
 
-sqlite3 *handleOf(const QSqlDatabase &db)
-{
-    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
-    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(v.constData());
-}
-
 int backup(sampledb::Connection &source, const QString &target)
 {
     if (exporttool::isDatabaseFile(target, source.path()))
@@ -72,7 +63,7 @@ int backup(sampledb::Connection &source, const QString &target)
     if (exporttool::hasCompanions(target))
         return fail(kFailed, QStringLiteral("%1 has a -wal or -shm beside it, which SQLite would replay into the "
                                             "copy: remove them or choose another name").arg(target));
-    sqlite3 *from = handleOf(source.database());
+    sqlite3 *from = source.handle();
     if (!from)
         return fail(kFailed, QStringLiteral("no SQLite handle for %1").arg(source.path()));
     const QString error = exporttool::copyDatabase(from, target, false);
@@ -146,7 +137,7 @@ int exportEvents(sampledb::Connection *source, const QString &path, std::optiona
                  std::optional<sampledb::Moment> to, const QString &output)
 {
     return writeCsv(path, output, exporttool::eventHeaderLine(), [&](const auto &sink, QString *error) {
-        sqlite3 *db = source ? handleOf(source->database()) : nullptr;
+        sqlite3 *db = source ? source->handle() : nullptr;
         if (!db || !journal::hasTable(db))
             return true;  // no journal: the header alone
         return journal::readRows(db, [&](const journal::Row &row) {
@@ -158,7 +149,7 @@ int exportEvents(sampledb::Connection *source, const QString &path, std::optiona
 
 int verify(sampledb::Connection *source, const QString &path)
 {
-    sqlite3 *db = source ? handleOf(source->database()) : nullptr;
+    sqlite3 *db = source ? source->handle() : nullptr;
     if (!db)
         return fail(kFailed, QStringLiteral("%1 holds no sample tables").arg(path));
     const journal::CheckResult result = journal::checkDatabase(db);
