@@ -158,6 +158,24 @@ void ConnectionPanel::fill()
     m_address->setCurrentIndex(0);
 }
 
+void ConnectionPanel::choose(const LinkSettings &settings)
+{
+    const auto show = [](QComboBox *list, std::int32_t number) {
+        const QString text = QString::number(number) + u' ';
+        const int entry = list->findText(text);
+        if (entry >= 0)
+            list->setCurrentIndex(entry);
+        else
+            list->setEditText(text);
+    };
+    show(m_port, settings.port);
+    show(m_address, settings.station);
+    if (QAbstractButton *b = m_baud->button(settings.baudCode))
+        b->setChecked(true);
+    if (QAbstractButton *b = m_parity->button(settings.parityCode))
+        b->setChecked(true);
+}
+
 LinkSettings ConnectionPanel::chosenSettings() const
 {
     LinkSettings s = linkSettings();

@@ -33,6 +33,11 @@ public:
     // numbers of the list texts (an empty or non-numeric text gives 0); baud and
     // parity codes are the positions of the selected buttons.
     LinkSettings chosenSettings() const;
+    // Shows settings in the controls (lx6100-station --resume): the entry of
+    // the port and of the address ("7 "), or that text typed into the list
+    // when the list has no such entry, and the buttons of the baud and parity
+    // codes.
+    void choose(const LinkSettings &settings);
 
     QComboBox *portList() const { return m_port; }
     QComboBox *addressList() const { return m_address; }

@@ -3,22 +3,15 @@
 #include "app/demo.h"
 #include "app/mainwindow.h"
 #include "app/station.h"
-
-#include "common/datadir.h"
-#include "common/exitsignals.h"
-
-#include <QApplication>
+#include "app/stationmain.h"
 
 int main(int argc, char **argv)
 {
-    QApplication app(argc, argv);
-    station::useStationApplicationName();
-    station::Station station;
-    station::ExitSignals exitSignals;
-    QObject::connect(&exitSignals, &station::ExitSignals::received, &station, &station::Station::shutDown);
-    QObject::connect(&station, &station::Station::started, &station, [&station] {
-        station::demo::showSimulatedRange(*station.mainWindow());
-    });
-    station.start();
-    return app.exec();
+    station::StationHooks hooks;
+    hooks.made = [](station::Station &station) {
+        QObject::connect(&station, &station::Station::started, &station, [&station] {
+            station::demo::showSimulatedRange(*station.mainWindow());
+        });
+    };
+    return station::stationMain(argc, argv, hooks);
 }

@@ -380,10 +380,9 @@ void MainWindow::exitProgram()
     m_unloadGuard = false;
     close();
     sampleFlags().notifyEnabled = false;
+    // The station's end runs here (Station::shutDown): the recorder saves,
+    // then the writes still queued get their bounded time on the line.
     emit exitRequested();
-    // Writes the operator queued (this window's panels, an editor just left)
-    // reach the line before the process ends, each bounded by its time-outs.
-    link::linkThread().finish(kExitDrain);
     QCoreApplication::exit(0);
 }
 

@@ -50,9 +50,6 @@ public:
     static constexpr int kTimer1Ms = 200;
     static constexpr int kTimer2Ms = 1000;
     static constexpr int kTimer3Ms = 1000;
-    // The longest "退出" waits for queued writes to go out: on a dead line a
-    // write with its retry costs four response time-outs (2.4 s at 4800).
-    static constexpr std::chrono::seconds kExitDrain{20};
 
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;

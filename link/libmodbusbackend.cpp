@@ -1,6 +1,7 @@
 #include "link/libmodbusbackend.h"
 
 #include "link/modbusrtu.h"
+#include "link/portlock.h"
 #include "link/portpath.h"
 
 #include "common/logging.h"
@@ -129,7 +130,9 @@ LinkFault openFault(int error)
     case ENODEV:
     case ENXIO:
     case ENOTDIR: return LinkFault::NoDevice;
-    case EBUSY: return LinkFault::DeviceBusy;
+    case EBUSY:        // the tty's exclusive mode, another program's
+    case EWOULDBLOCK:  // the flock, another station's
+        return LinkFault::DeviceBusy;
     default: return LinkFault::Other;
     }
 }
@@ -223,13 +226,21 @@ bool LibmodbusBackend::connect(Port &p)
         return false;
     }
     modbus_set_byte_timeout(ctx, 0, std::uint32_t(byteTimeout(p.baudCode).count() * 1000));
-    if (modbus_connect(ctx) != 0) {
-        const int error = errno;
+    // Held by this station alone, or not touched at all (link/portlock.h):
+    // the claim comes before the open that sets the line's baud rate.
+    const int claim = claimPort(device);
+    const int error = claim < 0 ? -claim : modbus_connect(ctx) == 0 ? 0 : errno;
+    if (error != 0) {
         fail(openFault(error), error, QString::fromLocal8Bit(modbus_strerror(error)));
-        qCDebug(lcLink) << "cannot open" << p.path << m_lastFailure.words;
+        if (m_lastFailure.fault == LinkFault::DeviceBusy)
+            m_lastFailure.holder = busyHolder(p.path);
+        qCDebug(lcLink) << "cannot open" << p.path << m_lastFailure.words << m_lastFailure.holder;
+        releasePort(claim, -1);
         modbus_free(ctx);
         return false;
     }
+    excludeOthers(modbus_get_socket(ctx));
+    p.claim = claim;
     if (!deviceOf(p.path, &p.device))
         p.device = 0;
     p.ctx = ctx;
@@ -247,9 +258,14 @@ void LibmodbusBackend::disconnect(Port &p)
 {
     if (!p.ctx)
         return;
+    // The claim goes last: modbus_close() puts the line's old settings back,
+    // which must not meet a station that took the port meanwhile.
+    releasePort(-1, modbus_get_socket(p.ctx));
     modbus_close(p.ctx);
     modbus_free(p.ctx);
     p.ctx = nullptr;
+    releasePort(p.claim, -1);
+    p.claim = -1;
 }
 
 std::int32_t LibmodbusBackend::openPort(std::int32_t port, std::int32_t baudCode, std::int32_t parityCode)
@@ -299,7 +315,20 @@ LineTimeouts LibmodbusBackend::lineTimeouts(std::int32_t port) const
 
 void LibmodbusBackend::fail(LinkFault fault, int number, const QString &words)
 {
-    m_lastFailure = {fault, number, words};
+    m_lastFailure = {fault, number, words, {}};
+}
+
+QString LibmodbusBackend::busyHolder(const QString &path)
+{
+    // Every exchange on a busy port tries the open again; the holder is looked
+    // up at most once a second (a walk through /proc).
+    const auto now = std::chrono::steady_clock::now();
+    if (path != m_holderPath || now - m_holderAt >= kHolderLookupEvery) {
+        m_holder = portHolders(path);
+        m_holderPath = path;
+        m_holderAt = now;
+    }
+    return m_holder;
 }
 
 bool LibmodbusBackend::isConnected(std::int32_t port) const

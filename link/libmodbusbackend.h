@@ -20,7 +20,9 @@
 // them. Between two bytes of a reply we wait at most 10 characters, and never
 // less than 20 ms (a USB adapter delivers in bursts).
 //
-// A port whose device cannot be opened makes every call fail quietly. After a
+// The port is held by this station alone while it is open (link/portlock.h);
+// a port another program holds is not used. A port whose device cannot be
+// opened, or is held, makes every call fail quietly. After a
 // failed exchange the device path is checked again: when it vanished, or now
 // names another device (a USB adapter pulled and plugged back, a simulator that
 // made a new pseudo-terminal), the port is closed and the next call reopens the
@@ -93,6 +95,7 @@ private:
         std::int32_t parityCode = 0;
         QString path;
         modbus_t *ctx = nullptr;
+        int claim = -1;                // holds the port (link/portlock.h)
         unsigned long long device = 0; // st_rdev of the device opened
         LineGuard *guard = nullptr;    // the path's, in m_lines
     };
@@ -105,6 +108,7 @@ private:
     void disconnect(Port &p);
     LineGuard &guardOf(Port &p);
     void fail(LinkFault fault, int number, const QString &words);
+    QString busyHolder(const QString &path);
     // Books the exchange's end on port's line: in time, or how it failed.
     void answered(std::int32_t port);
     void afterFailure(std::int32_t port, const char *what);
@@ -116,6 +120,11 @@ private:
     std::map<std::int32_t, Port> m_ports;
     std::map<QString, LineGuard> m_lines; // by device path, for the whole run
     LinkFailure m_lastFailure;
+    // Who held a busy port, and when that was looked up.
+    static constexpr std::chrono::seconds kHolderLookupEvery{1};
+    QString m_holderPath;
+    QString m_holder;
+    std::chrono::steady_clock::time_point m_holderAt{};
 };
 
 } // namespace station::link

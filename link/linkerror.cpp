@@ -21,7 +21,7 @@ constexpr std::array<FaultWords, 13> kFaultWords{{
      u"请把当前用户加入 dialout 组（sudo usermod -aG dialout $USER），然后注销并重新登录"},
     {LinkFault::NoDevice, u"串口设备不存在",
      u"请插好 USB 适配器，并把 serial/comN 链接到 /dev/serial/by-id/ 下该适配器的名字"},
-    {LinkFault::DeviceBusy, u"串口设备被其他程序占用", u"请关闭正在使用该串口的其他程序"},
+    {LinkFault::DeviceBusy, u"串口被占用", u"请关闭正在使用该串口的其他程序；串口空出后自动连接"},
     {LinkFault::DeviceLost, u"串口设备已断开", u"请插好 USB 适配器；设备回来后自动重新连接"},
     {LinkFault::TimedOut, u"控制器无应答（超时）", u"请检查模块地址、波特率、校验方式和接线"},
     {LinkFault::TooLate, u"控制器应答过迟", u"请检查网关或无线链路的延时，以及线上是否有其他主站"},
@@ -60,6 +60,8 @@ QString failureText(const LinkFailure &failure)
     }
     case LinkFault::TooLate:
         return QStringLiteral("%1（约 %2 毫秒）").arg(text).arg(failure.number);
+    case LinkFault::DeviceBusy:
+        return failure.holder.isEmpty() ? text : QStringLiteral("%1：%2").arg(text, failure.holder);
     default:
         return text;
     }

@@ -20,7 +20,7 @@ enum class LinkFault : std::uint8_t {
     BadSettings,  // a baud or parity code the line does not know
     NoPermission, // the device may not be opened: the user is not in the dialout group
     NoDevice,     // nothing at the port's path: the adapter is not plugged in, or the link is wrong
-    DeviceBusy,   // another program holds the device
+    DeviceBusy,   // another program holds the device (link/portlock.h)
     DeviceLost,   // the device went away during an exchange (an adapter pulled out)
     TimedOut,     // no whole reply within the response time-out
     TooLate,      // replies come, but later than the longest time-out (number: the lateness in ms)
@@ -34,12 +34,13 @@ struct LinkFailure {
     LinkFault fault = LinkFault::None;
     int number = 0;
     QString words; // the system's own words, for the maintainer
+    QString holder; // DeviceBusy: who holds the device, where that can be known
 
     bool operator==(const LinkFailure &) const = default;
 };
 
 // The kind in Chinese, for the operator ("控制器无应答（超时）"); the exception
-// code and the lateness are part of it.
+// code, the lateness and the holder of a busy port are part of it.
 QString failureText(const LinkFailure &failure);
 // What the operator can do about it; empty when no cure is known.
 QString failureCure(LinkFault fault);

@@ -24,7 +24,7 @@ LinkFailure failureOf(std::int32_t result)
 {
     LinkFailure failure = backend().lastFailure();
     if (failure.fault == LinkFault::None)
-        failure = {LinkFault::Other, result, QStringLiteral("result %1").arg(result)};
+        failure = {LinkFault::Other, result, QStringLiteral("result %1").arg(result), {}};
     return failure;
 }
 
@@ -56,6 +56,7 @@ void LinkThread::ensureRunning()
     // With m_mutex held.
     if (!m_thread.joinable()) {
         m_stopping = false;
+        m_ended = false;
         m_thread = std::thread([this] { run(); });
     }
 }
@@ -124,13 +125,16 @@ void LinkThread::post(const Request &request, QObject *context, Done done, const
     }
 }
 
-void LinkThread::dropJobs(std::deque<Job> &jobs)
+void LinkThread::dropJobs(std::deque<Job> &jobs, bool atExit)
 {
     for (Job &j : jobs) {
         if (j.work) {
             *j.workResult = j.workIfDropped;
             *j.workDone = true;
         } else if (j.isWrite()) {
+            if (atExit)
+                qCWarning(lcLink, "write to register %d = %d (port %d, station %d) never went out: dropped at exit",
+                          j.request.first, j.request.value, j.request.port, j.request.station);
             writeOutcomes().report(reportOf(j, WriteOutcome::Dropped));
         }
     }
@@ -185,6 +189,11 @@ void LinkThread::finish(std::chrono::milliseconds bound)
 {
     if (onLinkThread())
         return;
+    {
+        std::lock_guard lock(m_mutex);
+        m_held = false;
+        m_wake.notify_all();
+    }
     const bool drained = drain(bound);
     {
         std::lock_guard lock(m_mutex);
@@ -192,7 +201,7 @@ void LinkThread::finish(std::chrono::milliseconds bound)
             return;
         if (!drained) {
             qCDebug(lcLink) << "link thread: dropping" << m_queue.size() << "requests at the end";
-            dropJobs(m_queue);
+            dropJobs(m_queue, true);
         }
         m_stopping = true;
         m_wake.notify_all();
@@ -207,6 +216,48 @@ void LinkThread::finish(std::chrono::milliseconds bound)
     WriteOutcomes &outcomes = writeOutcomes();
     if (QThread::currentThread() == outcomes.thread())
         outcomes.deliver();
+}
+
+void LinkThread::hold()
+{
+    std::lock_guard lock(m_mutex);
+    m_held = true;
+}
+
+bool LinkThread::finishBy(std::chrono::steady_clock::time_point queueUntil)
+{
+    if (onLinkThread())
+        return false;
+    bool ended = true;
+    {
+        std::unique_lock lock(m_mutex);
+        if (m_thread.joinable()) {
+            m_held = false;
+            m_wake.notify_all();
+            const bool drained
+                = m_idle.wait_until(lock, queueUntil, [this] { return m_queue.empty() && !m_busy; });
+            if (!drained)
+                dropJobs(m_queue, true);
+            m_stopping = true;
+            m_wake.notify_all();
+            ended = m_idle.wait_until(lock, queueUntil, [this] { return m_ended; });
+            // A thread between exchanges (a lost link gives the queue no time
+            // at all) only has to wake up and return: that much is waited for.
+            if (!ended && !m_busy)
+                ended = m_idle.wait_for(lock, kWakeUp, [this] { return m_ended; });
+            if (!ended && m_busy && m_current.op == Op::Write)
+                qCWarning(lcLink, "write to register %d = %d (port %d, station %d) was on the line when the station "
+                                  "ended: whether it was taken is not known",
+                          m_current.first, m_current.value, m_current.port, m_current.station);
+        }
+    }
+    if (ended)
+        finish(std::chrono::milliseconds(0));  // joins the thread that has returned
+    // The outcomes of the last writes, before the event loop may end.
+    WriteOutcomes &outcomes = writeOutcomes();
+    if (QThread::currentThread() == outcomes.thread())
+        outcomes.deliver();
+    return ended;
 }
 
 LinkStatus LinkThread::status() const
@@ -255,12 +306,13 @@ void LinkThread::run()
     t_onLinkThread = true;
     std::unique_lock lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return !m_queue.empty() || m_stopping; });
+        m_wake.wait(lock, [this] { return (!m_queue.empty() && !m_held) || m_stopping; });
         if (m_queue.empty())
             break; // stopping, and nothing left
         Job job = takeNext();
         m_busy = true;
         m_busyWriting = job.isWrite();
+        m_current = job.request;
         lock.unlock();
 
         if (job.work) {
@@ -295,6 +347,8 @@ void LinkThread::run()
         m_busyWriting = false;
         m_idle.notify_all();
     }
+    m_ended = true;
+    m_idle.notify_all();
 }
 
 void LinkThread::note(std::int32_t result, bool good, std::int32_t port)

@@ -59,11 +59,19 @@
 //   "关闭" stops the poller, which cancels the reads of its cycle that have
 //   not gone out yet, then posts the close: writes queued before it still go
 //   out (FIFO), bounded by their time-outs, and no read of the cycle goes out
-//   after the close. At exit, finish() lets the queue run dry, bounded, and
-//   ends the thread: writes queued by "退出" or by an editor window that was
-//   just left reach the line before the process ends. What the bound leaves in
-//   the queue is dropped: its writes are reported Dropped and a synchronous
-//   call waiting there returns its failure result.
+//   after the close. At the station's end (app/station.h) hold() first keeps
+//   the queue from the line while the recorder saves (the exchange on the line
+//   finishes, nothing new starts); then finishBy() lets the queue go out until
+//   a time and ends the thread: writes queued by "退出" or by an editor window
+//   that was just left reach the line before the process ends. What is still
+//   queued then is dropped: its writes are reported Dropped and logged with
+//   their register and value (on by default: a write the operator made that
+//   never went out leaves a trace), and a synchronous call waiting there
+//   returns its failure result. The exchange on the line then is not waited
+//   for: the line guard may hold one exchange for seconds on a silent line
+//   (link/lineguard.h). finishBy() says whether the thread ended; when it did
+//   not, the process must end without its static destructors (the backend is
+//   still in use), and a write on the line is logged as such.
 //
 // Link state
 //   The link thread counts the exchanges since the last open (good, failed),
@@ -156,6 +164,16 @@ public:
     // Lets the queue run dry (at most bound) and ends the thread; the next
     // post() or call() starts it again.
     void finish(std::chrono::milliseconds bound = std::chrono::seconds(30));
+    // Keeps queued requests from the line until finishBy(): the one in
+    // progress finishes.
+    void hold();
+    // The end (see above): queued requests go out until queueUntil, the rest
+    // are dropped; the thread is waited for until queueUntil and no longer.
+    // True when it ended; false leaves it on the exchange it is in.
+    bool finishBy(std::chrono::steady_clock::time_point queueUntil);
+    // How long finishBy() waits past its time for a thread that is in no
+    // exchange to return.
+    static constexpr std::chrono::milliseconds kWakeUp{100};
 
     static bool onLinkThread();
     LinkStatus status() const;
@@ -196,7 +214,7 @@ private:
     Job takeNext();
     // Lets go of jobs that will never run: writes are reported Dropped,
     // synchronous calls return their failure (m_mutex held).
-    void dropJobs(std::deque<Job> &jobs);
+    void dropJobs(std::deque<Job> &jobs, bool atExit = false);
     void note(std::int32_t result, bool good, std::int32_t port);
 
     static WriteReport reportOf(const Job &job, WriteOutcome outcome);
@@ -209,6 +227,9 @@ private:
     bool m_busyWriting = false;
     bool m_lastWasWrite = false;
     bool m_stopping = false;
+    bool m_held = false;
+    bool m_ended = false;       // run() has returned
+    Request m_current;          // the request in progress (m_busy)
     std::uint64_t m_opensPosted = 0;
     std::thread m_thread;
     LinkStatus m_status;

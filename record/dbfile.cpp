@@ -1,6 +1,7 @@
 #include "record/dbfile.h"
 
 #include "common/logging.h"
+#include "common/stationlock.h"
 
 #include <QDir>
 #include <QFile>
@@ -215,15 +216,16 @@ bool replaceReadOnlyIndex(const QString &path)
 #endif
 }
 
-bool inUseByAnotherProcess(const QString &path, int recentMs)
+bool inUseByAnotherProcess(const QString &path)
 {
+    if (StationLock::isHeld(QFileInfo(path).absolutePath()))
+        return true;
 #ifdef Q_OS_UNIX
     const QString shm = path + QLatin1String("-shm");
     if (QFileInfo::exists(shm) && shmLockedByOthers(QFile::encodeName(shm)))
         return true;
 #endif
-    const QFileInfo wal(path + QLatin1String("-wal"));
-    return wal.exists() && wal.lastModified().msecsTo(QDateTime::currentDateTime()) < recentMs;
+    return false;
 }
 
 } // namespace station::sampledb

@@ -1,6 +1,6 @@
 // The sample database as files on disk, apart from SQLite: whether a file can
 // be a sample database at all, setting a file set aside, replacing a read-only
-// -shm, and telling whether another process has the database open.
+// -shm, and telling whether a station or another process has the database open.
 //
 // The set of a database is the file and the two files SQLite keeps beside it
 // under the same name: <file>-wal (committed rows not yet copied into the
@@ -60,9 +60,11 @@ QString setAside(const QString &path, const QString &tag, const QDateTime &when)
 // the database open. True when one was removed.
 bool replaceReadOnlyIndex(const QString &path);
 
-// Whether another process has the database open or wrote it just now: a lock
-// on its -shm (every connection in WAL mode holds one while it is open), or a
-// -wal written within the last recentMs. Opens the -shm itself (see above).
-bool inUseByAnotherProcess(const QString &path, int recentMs = 3000);
+// Whether a station or another program has the database open: a station holds
+// the lock of the folder the file is in (common/stationlock.h) for as long as it
+// runs, whether or not its connection is open at the moment; any other program
+// (an export, the publisher) holds a lock on the -shm while its connection is
+// open (every connection in WAL mode does). Opens the -shm itself (see above).
+bool inUseByAnotherProcess(const QString &path);
 
 } // namespace station::sampledb

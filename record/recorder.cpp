@@ -22,9 +22,6 @@ qint64 clockSecond(const QDateTime &now)
     return qint64(dayNumber(now.date())) * 86400 + now.time().msecsSinceStartOfDay() / 1000;
 }
 
-// Beyond the two bounds of the end, the time a last commit on a slow disk
-// (two syncs of 200 ms each) needs to come back.
-constexpr int kExitMarginMs = 2000;
 // How often a waiting GUI thread looks for close requests meant for it.
 constexpr int kWaitSliceMs = 5;
 
@@ -332,15 +329,22 @@ void Recorder::inspect(const std::function<void(QSqlDatabase)> &look)
 
 Recorder::FinishReport Recorder::finish()
 {
+    FinishBounds bounds;
+    bounds.readerWaitMs = m_exitReaderWaitMs;
+    return finish(bounds);
+}
+
+Recorder::FinishReport Recorder::finish(const FinishBounds &bounds)
+{
     if (m_finished)
         return *m_finished;
     stop();
-    m_handover.dropAfterMs = record::steadyMs() + kExitDrainMs;
+    m_handover.dropAfterMs = record::steadyMs() + bounds.drainMs;
     record::RecordWriter *writer = m_writer;
-    const int readerWaitMs = m_exitReaderWaitMs;
+    const int readerWaitMs = bounds.readerWaitMs;
     post([writer, readerWaitMs] { writer->end(readerWaitMs); });
 
-    const QDeadlineTimer deadline(kExitDrainMs + readerWaitMs + kExitMarginMs);
+    const QDeadlineTimer deadline(bounds.drainMs + readerWaitMs + bounds.marginMs);
     FinishReport report;
     while (!(report.threadEnded = m_thread.wait(kWaitSliceMs)) && !deadline.hasExpired())
         sampledb::detail::Registry::instance().serviceCloseRequests();

@@ -128,6 +128,9 @@ public:
     static constexpr int kSlowCommitMs = 2000;  // two samples wait behind it
     static constexpr int kExitDrainMs = 3000;
     static constexpr int kExitReaderWaitMs = 5000;
+    // Beyond the two bounds of the end, the time a last commit on a slow disk
+    // (two syncs of 200 ms each) needs to come back.
+    static constexpr int kExitMarginMs = 2000;
     static constexpr int kEventQueueLimit = 1000;  // journal events waiting for the disk
     static constexpr qint64 kClockJumpMs = 2000;
 
@@ -146,9 +149,19 @@ public:
         int samplesDropped = 0;   // samples that waited and were given up
         bool threadEnded = false; // false: the disk held the recorder thread past every bound
     };
+    // The bounds of finish(): samples still waiting are written for drainMs,
+    // the WAL is folded waiting readerWaitMs for readers, and the GUI thread
+    // waits marginMs more for a commit in progress; so finish() returns within
+    // their sum.
+    struct FinishBounds {
+        int drainMs = kExitDrainMs;
+        int readerWaitMs = kExitReaderWaitMs;
+        int marginMs = kExitMarginMs;
+    };
     // The end of recording (see above). Nothing is recorded afterwards; later
     // calls return the first report.
     FinishReport finish();
+    FinishReport finish(const FinishBounds &bounds);
     bool isRunning() const { return m_timer.isActive(); }
     int interval() const { return m_timer.interval(); }
 

@@ -51,6 +51,9 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 # The station and the simulator find their data folder through XDG_DATA_HOME.
 export XDG_DATA_HOME=$demo_home
+# Its configuration too: the demo's "打开" is not what lx6100-station --resume
+# of the operator opens.
+export XDG_CONFIG_HOME=$demo_home/config
 echo "Demo data folder: $demo_home/lx6100-station (removed when the demo ends)"
 
 "$sim_bin" --port 1 --seed-history "${DEMO_HISTORY:-300}" >"$demo_home/sim.out" &

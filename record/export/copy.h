@@ -31,8 +31,9 @@ struct Outcome {
 };
 
 // Puts the backup at backupPath in place of the database at databasePath:
-// refuses while another process has that database open or wrote it just now
-// (a running station), checks that the backup is a whole sample database,
+// refuses while a station holds the folder (common/stationlock.h) or another
+// program has the database open, and holds the folder's lock itself while it
+// swaps the files; checks that the backup is a whole sample database,
 // copies it beside the database, sets the current set aside
 // (<database>.old-<time> with its -wal and -shm, never deleted) and moves the
 // copy into place alone.

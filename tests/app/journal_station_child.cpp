@@ -62,7 +62,7 @@ void session(Station &station, test::FakeLink &fake)
     status->setValueButton(0)->click();  // 设定SV1, answered
     waitFor([&fake] { return fake.writes().size() == 1; }, "the answered write");
 
-    fake.failure = link::LinkFailure{link::LinkFault::TimedOut, 110, QStringLiteral("Connection timed out")};
+    fake.failure = link::LinkFailure{link::LinkFault::TimedOut, 110, QStringLiteral("Connection timed out"), {}};
     fake.readsFail = true;
     waitFor(shows(link::LinkState::Lost), "the link lost");
     fake.writeResults = {link::kWriteFailed, link::kWriteFailed};
@@ -101,7 +101,8 @@ int main(int argc, char **argv)
     Station station;
     ExitSignals exitSignals;
     QObject::connect(&exitSignals, &ExitSignals::received, &noteExitSignal);
-    QObject::connect(&exitSignals, &ExitSignals::received, &station, &Station::shutDown);
+    QObject::connect(&exitSignals, &ExitSignals::received, &station,
+                     [&station](int signalNumber) { station.shutDown(endWayOfSignal(signalNumber)); });
     QObject::connect(&station, &Station::started, &station, [&] {
         // After the slot returns: the start event is handed over by then.
         QTimer::singleShot(0, &station, [&] { mode == "session" ? session(station, fake) : idle(station); });

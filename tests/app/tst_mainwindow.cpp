@@ -200,25 +200,6 @@ private slots:
 
     // "退出" waits for the writes queued before it: they are on the line when
     // the program is told to end.
-    void exitLetsQueuedWritesOutFirst()
-    {
-        FakeLink fake;
-        fake.onCall = [](const LinkCall &) { QThread::msleep(50); };
-        auto *w = new MainWindow;
-        w->show();
-        writeWithRetry(3, 1);
-        writeWithRetry(257, 5);
-        QTimer::singleShot(0, w, [w] { w->exitProgram(); });
-        QTimer failsafe;
-        failsafe.setSingleShot(true);
-        connect(&failsafe, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-        failsafe.start(5000);
-        QCOMPARE(QCoreApplication::exec(), 0);
-        // No settle: the exit itself waited.
-        QCOMPARE(fake.calls, (QList<LinkCall>{{LinkOp::Write, 0, 0, 3, 1}, {LinkOp::Write, 0, 0, 257, 5}}));
-        delete w;
-    }
-
     void theWheelScrollsPastUnfocusedLists()
     {
         MainWindow w;

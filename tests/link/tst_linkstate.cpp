@@ -127,7 +127,7 @@ private slots:
         QFETCH(QString, error);
         QFETCH(QString, cure);
         link::LinkStatus status;
-        status.lastFailure = {fault, number, words};
+        status.lastFailure = {fault, number, words, {}};
         const QString tip = link::linkStateToolTip(LinkState::Lost, status);
         QVERIFY2(tip.contains(error), qPrintable(tip));
         QVERIFY2(tip.contains(words), qPrintable(tip));
@@ -153,7 +153,7 @@ private slots:
     {
         test::FakeLink fake;
         fake.readsFail = true;
-        fake.failure = {link::LinkFault::TimedOut, 110, QStringLiteral("Connection timed out")};
+        fake.failure = {link::LinkFault::TimedOut, 110, QStringLiteral("Connection timed out"), {}};
         ConnectionPanel panel;
         Poller poller;
         pressOpen(panel, 3);

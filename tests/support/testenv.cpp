@@ -21,6 +21,8 @@ void initTestEnvironment()
     }
     QDir().mkpath(home);
     qputenv("XDG_DATA_HOME", QDir(home).absolutePath().toLocal8Bit());
+    // The configuration too (a successful "打开" is kept there for --resume).
+    qputenv("XDG_CONFIG_HOME", QDir(home).absoluteFilePath(QStringLiteral("config")).toLocal8Bit());
     useStationApplicationName();
 }
 

@@ -8,7 +8,8 @@
 namespace station::test {
 
 // Points XDG_DATA_HOME at a fresh temporary folder (unless CTest already gave
-// one below the build tree) and sets the station's application name.
+// one below the build tree), XDG_CONFIG_HOME at its config/, and sets the
+// station's application name.
 void initTestEnvironment();
 
 } // namespace station::test
