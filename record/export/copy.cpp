@@ -9,7 +9,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSqlDriver>
 #include <QSqlQuery>
 #include <QVariant>
 #include <sqlite3.h>
@@ -25,14 +24,6 @@ namespace {
 
 const char kRestoreTag[] = "old";
 const char kRestoreConnection[] = "restore";
-
-sqlite3 *handleOf(const QSqlDatabase &db)
-{
-    const QVariant v = db.driver() ? db.driver()->handle() : QVariant();
-    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(v.constData());
-}
 
 QString sqliteError(sqlite3 *db, int rc)
 {
@@ -162,7 +153,7 @@ Outcome restore(const QString &backupPath, const QString &databasePath)
         q = QSqlQuery();
         if (!QDir().mkpath(QFileInfo(databasePath).absolutePath()))
             return failed(QStringLiteral("cannot create the folder of %1").arg(databasePath));
-        error = copyDatabase(handleOf(source.database()), staged, true);
+        error = copyDatabase(source.handle(), staged, true);
     }
     if (!error.isEmpty())
         return failed(QStringLiteral("cannot write %1: %2").arg(staged, error));
