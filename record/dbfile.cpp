@@ -70,16 +70,7 @@ QString suffixed(const QString &base, const char *suffix)
 
 void syncFolderOf(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(path);
-#endif
+    syncToDisk(QFileInfo(path).absolutePath());
 }
 
 #ifdef Q_OS_UNIX
@@ -226,6 +217,20 @@ bool inUseByAnotherProcess(const QString &path)
         return true;
 #endif
     return false;
+}
+
+void syncToDisk(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    const bool folder = QFileInfo(path).isDir();
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+#else
+    Q_UNUSED(path);
+#endif
 }
 
 } // namespace station::sampledb

@@ -3,6 +3,7 @@
 #include "common/datadir.h"
 #include "common/logging.h"
 #include "record/connectionregistry.h"
+#include "record/dbfile.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,10 +14,6 @@
 #include <QVariant>
 #include <memory>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace station::sampledb {
 
@@ -34,20 +31,6 @@ const char *const kCreateStatements[] = {
     "CREATE TABLE sl_void (sl_pointer INTEGER, sl_copy INTEGER, sl_spare INTEGER)",
     "INSERT INTO sl_void (sl_pointer, sl_copy, sl_spare) VALUES (0, 0, 0)",
 };
-
-// Makes a rename in dir survive a power cut.
-void syncFolder(const QString &dir)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(dir);
-#endif
-}
 
 // Builds the new file at tmpPath on a connection of its own.
 bool buildFile(const QString &tmpPath)
@@ -119,7 +102,7 @@ bool create(const QString &path)
         removeTemporary();
         return false;
     }
-    syncFolder(dir);
+    syncToDisk(dir);  // the rename survives a power cut
     qCInfo(lcRecord) << "created" << path;
     return true;
 }

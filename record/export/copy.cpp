@@ -13,10 +13,6 @@
 #include <QVariant>
 #include <sqlite3.h>
 
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace station::exporttool {
 
@@ -34,20 +30,6 @@ void removeWithCompanions(const QString &path)
 {
     for (const char *suffix : {"", "-journal", "-wal", "-shm"})
         QFile::remove(path + QLatin1String(suffix));
-}
-
-void syncFile(const QString &path, bool folder)
-{
-#ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
-#else
-    Q_UNUSED(path);
-    Q_UNUSED(folder);
-#endif
 }
 
 } // namespace
@@ -115,13 +97,13 @@ QString copyDatabase(sqlite3 *from, const QString &target, bool walMode)
         removeWithCompanions(part);
         return error;
     }
-    syncFile(part, false);
+    sampledb::syncToDisk(part);
     QFile::remove(target);
     if (!QFile::rename(part, target)) {
         removeWithCompanions(part);
         return QStringLiteral("cannot move %1 to %2").arg(part, target);
     }
-    syncFile(QFileInfo(target).absolutePath(), true);
+    sampledb::syncToDisk(QFileInfo(target).absolutePath());
     return QString();
 }
 
@@ -180,7 +162,7 @@ Outcome restore(const QString &backupPath, const QString &databasePath)
         removeWithCompanions(staged);
         return failed(QStringLiteral("cannot move %1 to %2; the previous database is %3").arg(staged, databasePath, aside));
     }
-    syncFile(QFileInfo(databasePath).absolutePath(), true);
+    sampledb::syncToDisk(QFileInfo(databasePath).absolutePath());
     return Outcome{0, aside.isEmpty()
                           ? QStringLiteral("restored %1 as %2").arg(backupPath, databasePath)
                           : QStringLiteral("restored %1 as %2; the previous database is kept as %3")
