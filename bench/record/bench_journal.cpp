@@ -37,6 +37,7 @@
 namespace {
 
 using station::bench::execAll;
+using station::bench::quantileOfSorted;
 using station::bench::StepClock;
 using station::bench::timed;
 
@@ -152,8 +153,7 @@ struct Stats {
 Stats statsOf(std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
-    const auto at = [&ms](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size() - 1) + 0.5))]; };
-    return {at(0.5), at(0.99), ms.back()};
+    return {quantileOfSorted(ms, 0.5), quantileOfSorted(ms, 0.99), ms.back()};
 }
 
 void printRow(const char *name, const Stats &s)
@@ -181,8 +181,7 @@ int main(int argc, char **argv)
     const QString livePath = QDir(dir).filePath("live/Rdatabj.db");
     const QString yearPath = QDir(dir).filePath("year/Rdatabj.db");
     for (const QString &p : {livePath, yearPath})
-        for (const char *suffix : {"", "-wal", "-shm"})
-            QFile::remove(p + QLatin1String(suffix));
+        station::bench::removeDatabase(p);
     if (!station::bench::makeFullRing(livePath, kMidRing) || !station::bench::makeFullRing(yearPath, kMidRing)) {
         std::fprintf(stderr, "cannot build the databases in %s\n", qPrintable(dir));
         return 1;

@@ -43,6 +43,7 @@
 namespace {
 
 using station::bench::execAll;
+using station::bench::quantileOfSorted;
 using station::bench::StepClock;
 using station::bench::timed;
 
@@ -129,12 +130,11 @@ struct Stats {
 Stats statsOf(std::vector<double> ms)
 {
     std::sort(ms.begin(), ms.end());
-    const auto at = [&ms](double q) { return ms[std::min(ms.size() - 1, size_t(q * double(ms.size() - 1) + 0.5))]; };
     const long slow = long(std::count_if(ms.begin(), ms.end(), [](double v) { return v > 1.0; }));
     double sum = 0;
     for (double v : ms)
         sum += v;
-    return {sum / double(ms.size()), at(0.5), at(0.99), ms.back(), slow};
+    return {sum / double(ms.size()), quantileOfSorted(ms, 0.5), quantileOfSorted(ms, 0.99), ms.back(), slow};
 }
 
 void printRow(const char *name, const Stats &s)
@@ -156,8 +156,7 @@ int main(int argc, char **argv)
     const QString automaticPath = QDir(dir).filePath("automatic/Rdatabj.db");
     const std::array<QString, 4> paths{recorderPath, directPath, periodicPath, automaticPath};
     for (const QString &p : paths)
-        for (const char *suffix : {"", "-wal", "-shm"})
-            QFile::remove(p + QLatin1String(suffix));
+        station::bench::removeDatabase(p);
     if (!std::all_of(paths.begin(), paths.end(),
                      [](const QString &p) { return station::bench::makeFullRing(p, kStartPointer); })) {
         std::fprintf(stderr, "cannot build the databases in %s\n", qPrintable(dir));

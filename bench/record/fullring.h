@@ -1,5 +1,6 @@
 // What the two recorder benchmarks share: a clock that steps when told, the
-// recorder's schema with every row of the ring present, and a stopwatch.
+// recorder's schema with every row of the ring present, a stopwatch, and the
+// quantiles of its timings.
 #pragma once
 
 #include "common/datenum.h"
@@ -9,10 +10,12 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <sqlite3.h>
+#include <vector>
 
 namespace station::bench {
 
@@ -37,6 +40,14 @@ inline bool execAll(sqlite3 *db, const char *sql)
         return false;
     }
     return true;
+}
+
+// Removes the database at path with its -wal and -shm, so a run starts on a
+// new file.
+inline void removeDatabase(const QString &path)
+{
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
 }
 
 // A database of the recorder's schema with all 65500 rows present, the
@@ -68,6 +79,13 @@ inline double timed(const std::function<void()> &work)
     t.start();
     work();
     return double(t.nsecsElapsed()) / 1e6;
+}
+
+// The value at quantile q (0 to 1, nearest rank) of timings sorted in
+// ascending order; not empty.
+inline double quantileOfSorted(const std::vector<double> &sorted, double q)
+{
+    return sorted[std::min(sorted.size() - 1, size_t(q * double(sorted.size() - 1) + 0.5))];
 }
 
 } // namespace station::bench

@@ -42,9 +42,13 @@ QString timeText(const sampledb::Sample &sample)
     // The stored local time less the UTC time, both to the second.
     const double unixEpochDay = dayNumber(QDate(1970, 1, 1));
     const qint64 local = qint64(std::llround((sample.date - unixEpochDay) * kSecondsPerDay + sample.time * kSecondsPerDay));
-    const qint64 minutes = qint64(std::llround(double(local - *sample.utc) / 60.0));
+    return text + offsetText(qint64(std::llround(double(local - *sample.utc) / 60.0)));
+}
+
+QString offsetText(qint64 minutes)
+{
     const qint64 magnitude = minutes < 0 ? -minutes : minutes;
-    return text + (minutes < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+    return (minutes < 0 ? QStringLiteral("-") : QStringLiteral("+"))
         + QStringLiteral("%1:%2").arg(magnitude / 60, 2, 10, QLatin1Char('0')).arg(magnitude % 60, 2, 10, QLatin1Char('0'));
 }
 

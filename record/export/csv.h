@@ -27,6 +27,9 @@ QString sampleLine(const sampledb::RecordedRow &row, bool raw);  // with its lin
 // UTC, to the minute) when the sample knows its UTC time.
 QString timeText(const sampledb::Sample &sample);
 
+// An offset from UTC in minutes as ISO 8601 writes it: "+08:00", "-03:30".
+QString offsetText(qint64 minutes);
+
 // A local time as the operator types it: "2024-07-01T20:00:05",
 // "2024-07-01 20:00:05", "2024-07-01 20:00" or "2024-07-01". A date alone is
 // the start of that day, or its last second when endOfDay is set. nullopt for

@@ -1,5 +1,7 @@
 #include "record/export/events.h"
 
+#include "record/export/csv.h"
+
 #include "common/datenum.h"
 
 #include <QDateTime>
@@ -28,13 +30,6 @@ QDateTime asStoredUtc(const QString &local)
     QDateTime t = QDateTime::fromString(local, Qt::ISODateWithMs);
     t.setTimeZone(QTimeZone::utc());
     return t;
-}
-
-QString offsetText(qint64 minutes)
-{
-    const qint64 magnitude = minutes < 0 ? -minutes : minutes;
-    return (minutes < 0 ? QStringLiteral("-") : QStringLiteral("+"))
-        + QStringLiteral("%1:%2").arg(magnitude / 60, 2, 10, QLatin1Char('0')).arg(magnitude % 60, 2, 10, QLatin1Char('0'));
 }
 
 } // namespace

@@ -59,11 +59,6 @@ bool failed(const QSqlQuery &q, const char *sql, QString *error)
 
 EventStream::EventStream(QString databasePath) : m_follower(std::move(databasePath), QLatin1String(kConnectionName)) {}
 
-EventStream::~EventStream()
-{
-    m_follower.close();
-}
-
 QByteArray EventStream::markOf(const journal::Value &hash)
 {
     QByteArray mark = journal::text(hash).toUtf8();

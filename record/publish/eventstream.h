@@ -23,7 +23,6 @@ namespace station::publish {
 class EventStream final : public Stream {
 public:
     explicit EventStream(QString databasePath);
-    ~EventStream() override;
 
     QByteArray name() const override { return "event"; }
     Batch next(const Position &after, int max) override;

@@ -87,7 +87,7 @@ std::optional<QString> unreadable(const QStringList &paths)
     return std::nullopt;
 }
 
-// The longest spacing of connection attempts: Publisher::kLastRetry, or what
+// The longest spacing of connection attempts: kLastRetry, or what
 // LX6100_PUBLISH_LAST_RETRY_MS says within kFirstRetry..kLastRetry. Only the
 // tests set it (a broker stopped for ten seconds is met again at once instead
 // of after the next 8-second wait); it is not an operator's setting.
@@ -96,8 +96,8 @@ std::chrono::milliseconds lastRetry()
     bool ok = false;
     const qint64 ms = qEnvironmentVariableIntValue("LX6100_PUBLISH_LAST_RETRY_MS", &ok);
     if (!ok)
-        return Publisher::kLastRetry;
-    return std::clamp(std::chrono::milliseconds(ms), Publisher::kFirstRetry, Publisher::kLastRetry);
+        return kLastRetry;
+    return std::clamp(std::chrono::milliseconds(ms), kFirstRetry, kLastRetry);
 }
 
 } // namespace

@@ -58,15 +58,20 @@ namespace station::publish {
 // One line on standard error, "lx6100-publish: <line>".
 void printLine(const QString &line);
 
+// The first and the longest spacing of connection attempts; each failed
+// attempt doubles the spacing up to the longest.
+inline constexpr std::chrono::milliseconds kFirstRetry{500};
+inline constexpr std::chrono::milliseconds kLastRetry{30000};
+
 struct PublisherSettings {
     QString broker;              // as the operator wrote it, for messages
     QByteArray prefix;           // topic prefix, without a trailing '/'
     QString statePath;
     double rate = 500;           // rows a second while catching up; 0: as fast as the broker takes them
     int pollMs = 250;            // how often the database is looked at when nothing is pending
-    // The longest spacing of connection attempts (Publisher::kLastRetry; the
-    // tests shorten it so that a broker back after a long outage is met soon).
-    std::chrono::milliseconds lastRetry{30000};  // = Publisher::kLastRetry
+    // The longest spacing of connection attempts (the tests shorten it so that
+    // a broker back after a long outage is met soon).
+    std::chrono::milliseconds lastRetry = kLastRetry;
 };
 
 class Publisher {
@@ -85,8 +90,6 @@ public:
 
     static constexpr int kWindow = 100;
     static constexpr int kBatch = 100;
-    static constexpr std::chrono::milliseconds kFirstRetry{500};
-    static constexpr std::chrono::milliseconds kLastRetry{30000};
     static constexpr std::chrono::milliseconds kSaveEvery{1000};
     static constexpr std::chrono::milliseconds kGoodbye{2000};  // to see the last PUBACKs at a stop
     static constexpr std::chrono::milliseconds kConnackWait{10000};  // a broker that takes TCP but never answers
