@@ -112,13 +112,9 @@ QByteArray killedRingWithOlderBackup(const QString &path, const QString &backup)
             || !run.exec("UPDATE pv_data SET v0=-1 WHERE w_id<500; PRAGMA wal_checkpoint(PASSIVE)")
             || !run.exec(rows(3501, 3560)) || !run.exec("UPDATE sl_void SET sl_pointer=3560, sl_copy=3560"))
             return {};
-        for (const char *suffix : {"", "-wal", "-shm"})
-            QFile::copy(path + suffix, path + suffix + ".killed");
         wal = test::readFileBytes(path + "-wal");
-    }
-    for (const char *suffix : {"", "-wal", "-shm"}) {
-        QFile::remove(path + suffix);
-        QFile::rename(path + suffix + ".killed", path + suffix);
+        if (!run.endAsKilled(true))
+            return {};
     }
     return wal;
 }
@@ -331,13 +327,8 @@ private slots:
             QVERIFY(run.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<5)"
                              " INSERT INTO pv_data SELECT i, 45000, i / 86400.0, 1,2,3,4,5,6,7,8,9,10 FROM n;"
                              "UPDATE sl_void SET sl_pointer=5, sl_copy=5"));
-            for (const char *suffix : {"", "-wal"})
-                QVERIFY(QFile::copy(m_path + suffix, m_path + suffix + ".killed"));
+            QVERIFY(run.endAsKilled(false));
         }
-        for (const char *suffix : {"", "-wal", "-shm"})
-            QFile::remove(m_path + suffix);
-        for (const char *suffix : {"", "-wal"})
-            QVERIFY(QFile::rename(m_path + suffix + ".killed", m_path + suffix));
         QVERIFY(QFile::setPermissions(m_path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
         test::sqliteFaults().modeBits = true;  // as for a user who is not root
 
