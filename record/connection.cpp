@@ -319,13 +319,13 @@ void Connection::close()
     if (m_db.isOpen()) {
         // SQLite checkpoints at the last close only into the file at the path,
         // and only when that file is still a sound database not found damaged.
-        const bool sound = !m_readOnly && isCurrent() && fileState() == FileState::Sound
+        const bool current = isCurrent();
+        const bool sound = !m_readOnly && current && fileState() == FileState::Sound
             && !Registry::instance().isDamaged(this);
         setCheckpointOnClose(m_db, sound);
         // The others stop reading through our descriptor before it goes, and
         // learn that we are closed only once SQLite has let go of the file
         // (and of its -shm mapping, which a new open would otherwise share).
-        const bool current = isCurrent();
         Registry::instance().published(this, true, m_readOnly, m_identity, nullptr);
         m_db.close();
         Registry::instance().published(this, false, false, Identity(), nullptr);

@@ -279,15 +279,18 @@ void Recorder::checkClock(const QDateTime &now)
     // (utc - utc') while (monotonic - monotonic') passed. A clock that is slewed
     // by a time service drifts far less than 2 s between two ticks; a clock
     // set, or a GUI thread held up (both clocks go on then), does not fool it.
-    ClockSeen seen{now.toMSecsSinceEpoch(), m_clock.monotonicMs(), now.offsetFromUtc(), journal::localText(now)};
+    ClockSeen seen{now.toMSecsSinceEpoch(), m_clock.monotonicMs(), now.offsetFromUtc()};
     if (m_clockSeen) {
         const qint64 utcJump = (seen.utcMs - m_clockSeen->utcMs) - (seen.monotonicMs - m_clockSeen->monotonicMs);
         const int offsetChange = seen.offsetS - m_clockSeen->offsetS;
         if (std::abs(utcJump) > kClockJumpMs || offsetChange != 0) {
+            // The local time of the tick before: its UTC moved by its offset.
+            const QDateTime before = QDateTime::fromMSecsSinceEpoch(
+                m_clockSeen->utcMs + qint64(m_clockSeen->offsetS) * 1000, Qt::UTC);
             QJsonObject details{{QStringLiteral("jump_ms"), utcJump + qint64(offsetChange) * 1000},
                                 {QStringLiteral("utc_jump_ms"), utcJump},
-                                {QStringLiteral("from"), m_clockSeen->local},
-                                {QStringLiteral("to"), seen.local}};
+                                {QStringLiteral("from"), journal::localText(before)},
+                                {QStringLiteral("to"), journal::localText(now)}};
             if (offsetChange != 0) {
                 details.insert(QStringLiteral("utc_offset_before_s"), m_clockSeen->offsetS);
                 details.insert(QStringLiteral("utc_offset_after_s"), seen.offsetS);

@@ -243,12 +243,11 @@ private:
     QString m_path;
     bool m_journaling = false;
     std::vector<journal::Event> m_lateEvents;  // after finish(): for endJournal()
-    // The clock at the previous tick: UTC and monotonic ms, UTC offset, local time.
+    // The clock at the previous tick: UTC and monotonic ms, UTC offset.
     struct ClockSeen {
         qint64 utcMs = 0;
         qint64 monotonicMs = 0;
         int offsetS = 0;
-        QString local;
     };
     std::optional<ClockSeen> m_clockSeen;
 };

@@ -1,11 +1,13 @@
 #include "tests/record/dbprobe.h"
 
 #include <QFile>
+#include <QStringList>
 #include <sqlite3.h>
 
 namespace station::test {
 
 DbProbe::DbProbe(const QString &path)
+    : m_path(path)
 {
     // No SQLITE_OPEN_CREATE: a probe never makes a file appear.
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, "unix")
@@ -21,6 +23,25 @@ DbProbe::~DbProbe()
 {
     if (m_db)
         sqlite3_close(m_db);
+}
+
+bool DbProbe::endAsKilled(bool keepShm)
+{
+    if (!m_db)
+        return false;
+    QStringList kept{QString(), QStringLiteral("-wal")};
+    if (keepShm)
+        kept << QStringLiteral("-shm");
+    bool ok = true;
+    for (const QString &suffix : kept)
+        ok = QFile::copy(m_path + suffix, m_path + suffix + ".killed") && ok;
+    sqlite3_close(m_db);
+    m_db = nullptr;
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(m_path + suffix);
+    for (const QString &suffix : kept)
+        ok = QFile::rename(m_path + suffix + ".killed", m_path + suffix) && ok;
+    return ok;
 }
 
 QString DbProbe::error() const

@@ -47,7 +47,14 @@ public:
     std::optional<StoredRow> row(qint64 id);
     QString integrity() { return scalar(QStringLiteral("PRAGMA integrity_check")).toString(); }
 
+    // Ends the connection as a kill would: the database and its -wal stay as
+    // they are now (a close would checkpoint the -wal and remove it), and so
+    // does the -shm when `keepShm`; without it there is none afterwards.
+    // False when a file could not be kept.
+    bool endAsKilled(bool keepShm);
+
 private:
+    QString m_path;
     sqlite3 *m_db = nullptr;
 };
 

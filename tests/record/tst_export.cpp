@@ -349,13 +349,8 @@ private slots:
                 DbProbe run(m_path);
                 QVERIFY(run.exec("PRAGMA wal_autocheckpoint=0; INSERT INTO pv_data (w_id, w_date, w_time) "
                                  "VALUES (1, 45000, 0.5); UPDATE sl_void SET sl_pointer=1, sl_copy=1"));
-                for (const char *suffix : {"", "-wal"})
-                    QVERIFY(QFile::copy(m_path + suffix, m_path + suffix + ".killed"));
+                QVERIFY(run.endAsKilled(false));
             }
-            for (const char *suffix : {"", "-wal", "-shm"})
-                QFile::remove(m_path + suffix);
-            for (const char *suffix : {"", "-wal"})
-                QVERIFY(QFile::rename(m_path + suffix + ".killed", m_path + suffix));
             killedWal = test::readFileBytes(m_path + "-wal");
             // The stop was an hour ago.
             QFile wal(m_path + "-wal");

@@ -171,6 +171,7 @@ private slots:
         QFETCH(int, offsetS);
         QFETCH(qint64, jumpMs);
         ManualClock clock(kStart.toOffsetFromUtc(0));
+        const QDateTime from = clock.now();
         {
             Recorder rec(clock, m_path);
             rec.stop();
@@ -188,6 +189,8 @@ private slots:
         QCOMPARE(jumps[0]["jump_ms"].toInteger(), jumpMs);
         QCOMPARE(jumps[0]["utc_jump_ms"].toInteger(), setMs);
         QCOMPARE(jumps[0]["utc_offset_after_s"].toInt(), offsetS);
+        QCOMPARE(jumps[0]["from"].toString(), journal::localText(from));
+        QCOMPARE(jumps[0]["to"].toString(), journal::localText(clock.now()));
     }
 
     // At the end the recorder thread is gone before the last writes' outcomes

@@ -422,12 +422,7 @@ private slots:
             QVERIFY(run.exec("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i+1 FROM n WHERE i<5)"
                              " INSERT INTO pv_data SELECT i, 45000, i / 86400.0, 1,2,3,4,5,6,7,8,9,10 FROM n;"
                              "UPDATE sl_void SET sl_pointer=5, sl_copy=5"));
-            for (const char *suffix : {"", "-wal", "-shm"})
-                QVERIFY(QFile::copy(m_path + suffix, m_path + suffix + ".killed"));
-        }
-        for (const char *suffix : {"", "-wal", "-shm"}) {
-            QFile::remove(m_path + suffix);
-            QVERIFY(QFile::rename(m_path + suffix + ".killed", m_path + suffix));
+            QVERIFY(run.endAsKilled(true));
         }
         QVERIFY(QFileInfo(m_path + "-wal").size() > 0);
         test::sqliteFaults().readOnly = true;
