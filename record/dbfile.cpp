@@ -219,6 +219,12 @@ bool inUseByAnotherProcess(const QString &path)
     return false;
 }
 
+void removeWithCompanions(const QString &path)
+{
+    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(suffix));
+}
+
 void syncToDisk(const QString &path)
 {
 #ifdef Q_OS_UNIX

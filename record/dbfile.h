@@ -67,6 +67,9 @@ bool replaceReadOnlyIndex(const QString &path);
 // open (every connection in WAL mode does). Opens the -shm itself (see above).
 bool inUseByAnotherProcess(const QString &path);
 
+// Removes a database file with its -journal, -wal and -shm.
+void removeWithCompanions(const QString &path);
+
 // Flushes a file, or a folder's entries (so that a rename in it survives a
 // power cut), to the disk. Does nothing where the system has no such call.
 void syncToDisk(const QString &path);

@@ -85,13 +85,9 @@ bool create(const QString &path)
         return false;
     }
     const QString tmpPath = target.absoluteFilePath() + QLatin1String(kNewFileSuffix);
-    const auto removeTemporary = [&tmpPath] {
-        for (const char *suffix : {"", "-journal", "-wal", "-shm"})
-            QFile::remove(tmpPath + QLatin1String(suffix));
-    };
-    removeTemporary();  // left by a creation that was cut short
+    removeWithCompanions(tmpPath);  // left by a creation that was cut short
     if (!buildFile(tmpPath)) {
-        removeTemporary();
+        removeWithCompanions(tmpPath);
         return false;
     }
     // -wal and -shm files without their database belong to a deleted file.
@@ -99,7 +95,7 @@ bool create(const QString &path)
     QFile::remove(target.absoluteFilePath() + QLatin1String("-shm"));
     if (!QFile::rename(tmpPath, target.absoluteFilePath())) {
         qCInfo(lcRecord) << "cannot move" << tmpPath << "to" << path;
-        removeTemporary();
+        removeWithCompanions(tmpPath);
         return false;
     }
     syncToDisk(dir);  // the rename survives a power cut

@@ -26,12 +26,6 @@ QString sqliteError(sqlite3 *db, int rc)
     return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
 }
 
-void removeWithCompanions(const QString &path)
-{
-    for (const char *suffix : {"", "-journal", "-wal", "-shm"})
-        QFile::remove(path + QLatin1String(suffix));
-}
-
 } // namespace
 
 bool isDatabaseFile(const QString &target, const QString &database)
@@ -63,7 +57,7 @@ bool hasCompanions(const QString &target)
 QString copyDatabase(sqlite3 *from, const QString &target, bool walMode)
 {
     const QString part = target + QLatin1String(".part");
-    removeWithCompanions(part);
+    sampledb::removeWithCompanions(part);
     sqlite3 *to = nullptr;
     int rc = sqlite3_open_v2(QFile::encodeName(part).constData(), &to,
                              SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -94,13 +88,13 @@ QString copyDatabase(sqlite3 *from, const QString &target, bool walMode)
         error = QString::fromUtf8(sqlite3_errstr(closed));
     }
     if (rc != SQLITE_OK) {
-        removeWithCompanions(part);
+        sampledb::removeWithCompanions(part);
         return error;
     }
     sampledb::syncToDisk(part);
     QFile::remove(target);
     if (!QFile::rename(part, target)) {
-        removeWithCompanions(part);
+        sampledb::removeWithCompanions(part);
         return QStringLiteral("cannot move %1 to %2").arg(part, target);
     }
     sampledb::syncToDisk(QFileInfo(target).absolutePath());
@@ -146,7 +140,7 @@ Outcome restore(const QString &backupPath, const QString &databasePath)
     // of this process as another's.)
     StationLock folderLock(QFileInfo(databasePath).absolutePath());
     if (sampledb::inUseByAnotherProcess(databasePath) || !folderLock.tryLock()) {
-        removeWithCompanions(staged);
+        sampledb::removeWithCompanions(staged);
         return failed(QStringLiteral("%1 came into use meanwhile: end the station first").arg(databasePath));
     }
     QString aside;
@@ -154,12 +148,12 @@ Outcome restore(const QString &backupPath, const QString &databasePath)
     if (present) {
         aside = sampledb::setAside(databasePath, QLatin1String(kRestoreTag), QDateTime::currentDateTime());
         if (aside.isEmpty()) {
-            removeWithCompanions(staged);
+            sampledb::removeWithCompanions(staged);
             return failed(QStringLiteral("cannot set %1 aside").arg(databasePath));
         }
     }
     if (!QFile::rename(staged, databasePath)) {
-        removeWithCompanions(staged);
+        sampledb::removeWithCompanions(staged);
         return failed(QStringLiteral("cannot move %1 to %2; the previous database is %3").arg(staged, databasePath, aside));
     }
     sampledb::syncToDisk(QFileInfo(databasePath).absolutePath());
