@@ -71,13 +71,7 @@ class TestLinkThread : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        registerImage() = RegisterImage{};
-        linkSettings() = LinkSettings{};
-        linkSettings().port = 3;
-        linkSettings().station = 7;
-    }
+    void init() { test::resetLinkFixture(); }
 
     // Twenty presses of one write on a dead line, then it answers again: the
     // write in progress finishes (with its retry), then only the last value
