@@ -9,6 +9,7 @@
 #include "link/writeoutcome.h"
 
 #include "tests/support/fakelink.h"
+#include "tests/support/outcomelog.h"
 #include "tests/support/testenv.h"
 
 #include <QDeadlineTimer>
@@ -43,28 +44,6 @@ private:
     std::atomic<bool> m_entered{false};
 };
 
-// The outcomes reported from now on (those of earlier writes are delivered
-// first, to nobody).
-struct Outcomes {
-    QList<link::WriteReport> reports;
-    QObject receiver;
-    Outcomes()
-    {
-        link::linkThread().drain();
-        link::writeOutcomes().deliver();
-        QObject::connect(&link::writeOutcomes(), &link::WriteOutcomes::finished, &receiver,
-                         [this](const link::WriteReport &r) { reports.append(r); });
-    }
-    QList<link::WriteOutcome> of(int reg) const
-    {
-        QList<link::WriteOutcome> out;
-        for (const auto &r : reports)
-            if (r.reg == reg)
-                out.append(r.outcome);
-        return out;
-    }
-};
-
 } // namespace
 
 class TestLinkThread : public QObject {
@@ -85,7 +64,7 @@ private slots:
             if (c.op == LinkOp::Write && c.count == 1)
                 dead.hold();
         };
-        Outcomes outcomes;
+        test::OutcomeLog outcomes;
         writeWithRetry(1, 1, QStringLiteral("press 1"));
         QTRY_VERIFY_WITH_TIMEOUT(dead.entered(), 2000);
         for (int v = 2; v <= 20; ++v)
@@ -179,7 +158,7 @@ private slots:
             if (c.op == LinkOp::Write && c.first == 1)
                 dead.hold();
         };
-        Outcomes outcomes;
+        test::OutcomeLog outcomes;
         writeWithRetry(1, 5);
         QTRY_VERIFY_WITH_TIMEOUT(dead.entered(), 2000);
         std::atomic<bool> returned{false};
