@@ -31,14 +31,6 @@ int g_exitSignal = 0;
 
 constexpr std::array<const char *, 3> kParityNames{"none", "odd", "even"};
 
-QString failureWords(const link::LinkFailure &failure)
-{
-    QString text = link::failureText(failure);
-    if (!failure.words.isEmpty())
-        text += QStringLiteral(" [%1]").arg(failure.words);
-    return text;
-}
-
 QString signalName(int signalNumber)
 {
     switch (signalNumber) {
@@ -82,7 +74,7 @@ private:
                             {QStringLiteral("address"), settings.station},
                             {QStringLiteral("opened"), ok}};
         if (!ok)
-            details.insert(QStringLiteral("error"), failureWords(status.lastFailure));
+            details.insert(QStringLiteral("error"), link::failureTextWithWords(status.lastFailure));
         m_openedAt = Steady::now();
         m_down = false;
         m_recorder.journal(Kind::Open, details);
@@ -101,7 +93,7 @@ private:
             m_down = true;
             const bool answeredBefore = status.lastGoodAt != Steady::time_point{};
             m_downSince = answeredBefore ? status.lastGoodAt : m_openedAt;
-            m_lostError = failureWords(status.lastFailure);
+            m_lostError = link::failureTextWithWords(status.lastFailure);
             m_recorder.journal(Kind::LinkLost,
                                QJsonObject{{QStringLiteral("error"), m_lostError},
                                            {QStringLiteral("device"), status.device},
@@ -127,7 +119,7 @@ private:
                             {QStringLiteral("outcome"), QLatin1String(link::outcomeName(report.outcome))}};
         switch (report.outcome) {
         case link::WriteOutcome::Failed:
-            details.insert(QStringLiteral("error"), failureWords(report.failure));
+            details.insert(QStringLiteral("error"), link::failureTextWithWords(report.failure));
             [[fallthrough]];
         case link::WriteOutcome::AnsweredOnRetry:
             details.insert(QStringLiteral("retry_result"), report.retryResult);
