@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 #include <QJsonObject>
 
-#include <array>
 #include <chrono>
 #include <csignal>
 
@@ -29,7 +28,12 @@ using Steady = std::chrono::steady_clock;
 
 int g_exitSignal = 0;
 
-constexpr std::array<const char *, 3> kParityNames{"none", "odd", "even"};
+// "none", "odd", "even"; an unknown code as its number.
+QString parityText(std::int32_t parityCode)
+{
+    const char *name = link::parityName(parityCode);
+    return name ? QString::fromLatin1(name) : QString::number(parityCode);
+}
 
 QString signalName(int signalNumber)
 {
@@ -68,9 +72,7 @@ private:
         QJsonObject details{{QStringLiteral("port"), settings.port},
                             {QStringLiteral("device"), status.device},
                             {QStringLiteral("baud"), link::baudRate(settings.baudCode)},
-                            {QStringLiteral("parity"), settings.parityCode >= 0 && settings.parityCode < int(kParityNames.size())
-                                                           ? QLatin1String(kParityNames[std::size_t(settings.parityCode)])
-                                                           : QString::number(settings.parityCode)},
+                            {QStringLiteral("parity"), parityText(settings.parityCode)},
                             {QStringLiteral("address"), settings.station},
                             {QStringLiteral("opened"), ok}};
         if (!ok)
