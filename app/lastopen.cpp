@@ -7,13 +7,10 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-#include <array>
-
 namespace station {
 
 namespace {
 
-constexpr std::array<const char *, 3> kParityNames{"none", "odd", "even"};  // by parity code
 constexpr int kMaxPort = 255;
 constexpr int kMaxStation = 247;
 
@@ -43,9 +40,9 @@ std::optional<LinkSettings> loadLastOpen()
             s.baudCode = code;
     s.parityCode = -1;
     const QString parity = file.value(QStringLiteral("link/parity")).toString();
-    for (std::size_t code = 0; code < kParityNames.size(); ++code)
-        if (parity == QLatin1String(kParityNames[code]))
-            s.parityCode = std::int32_t(code);
+    for (std::int32_t code = 0; link::parityName(code); ++code)
+        if (parity == QLatin1String(link::parityName(code)))
+            s.parityCode = code;
     if (!portOk || !baudOk || !addressOk || s.baudCode < 0 || s.parityCode < 0 || s.port < 1 || s.port > kMaxPort
         || s.station < 1 || s.station > kMaxStation)
         return std::nullopt;
@@ -55,13 +52,14 @@ std::optional<LinkSettings> loadLastOpen()
 bool saveLastOpen(const LinkSettings &settings)
 {
     const int baud = link::baudRate(settings.baudCode);
-    if (baud == 0 || settings.parityCode < 0 || settings.parityCode >= int(kParityNames.size()))
+    const char *parity = link::parityName(settings.parityCode);
+    if (baud == 0 || !parity)
         return false;
     QDir().mkpath(QFileInfo(lastOpenPath()).absolutePath());
     QSettings file(lastOpenPath(), QSettings::IniFormat);
     file.setValue(QStringLiteral("link/port"), settings.port);
     file.setValue(QStringLiteral("link/baud"), baud);
-    file.setValue(QStringLiteral("link/parity"), QLatin1String(kParityNames[std::size_t(settings.parityCode)]));
+    file.setValue(QStringLiteral("link/parity"), QLatin1String(parity));
     file.setValue(QStringLiteral("link/address"), settings.station);
     file.sync();
     return file.status() == QSettings::NoError;

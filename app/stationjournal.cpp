@@ -16,7 +16,6 @@
 #include <QCoreApplication>
 #include <QJsonObject>
 
-#include <array>
 #include <chrono>
 #include <csignal>
 
@@ -29,14 +28,11 @@ using Steady = std::chrono::steady_clock;
 
 int g_exitSignal = 0;
 
-constexpr std::array<const char *, 3> kParityNames{"none", "odd", "even"};
-
-QString failureWords(const link::LinkFailure &failure)
+// "none", "odd", "even"; an unknown code as its number.
+QString parityText(std::int32_t parityCode)
 {
-    QString text = link::failureText(failure);
-    if (!failure.words.isEmpty())
-        text += QStringLiteral(" [%1]").arg(failure.words);
-    return text;
+    const char *name = link::parityName(parityCode);
+    return name ? QString::fromLatin1(name) : QString::number(parityCode);
 }
 
 QString signalName(int signalNumber)
@@ -76,13 +72,11 @@ private:
         QJsonObject details{{QStringLiteral("port"), settings.port},
                             {QStringLiteral("device"), status.device},
                             {QStringLiteral("baud"), link::baudRate(settings.baudCode)},
-                            {QStringLiteral("parity"), settings.parityCode >= 0 && settings.parityCode < int(kParityNames.size())
-                                                           ? QLatin1String(kParityNames[std::size_t(settings.parityCode)])
-                                                           : QString::number(settings.parityCode)},
+                            {QStringLiteral("parity"), parityText(settings.parityCode)},
                             {QStringLiteral("address"), settings.station},
                             {QStringLiteral("opened"), ok}};
         if (!ok)
-            details.insert(QStringLiteral("error"), failureWords(status.lastFailure));
+            details.insert(QStringLiteral("error"), link::failureTextWithWords(status.lastFailure));
         m_openedAt = Steady::now();
         m_down = false;
         m_recorder.journal(Kind::Open, details);
@@ -101,7 +95,7 @@ private:
             m_down = true;
             const bool answeredBefore = status.lastGoodAt != Steady::time_point{};
             m_downSince = answeredBefore ? status.lastGoodAt : m_openedAt;
-            m_lostError = failureWords(status.lastFailure);
+            m_lostError = link::failureTextWithWords(status.lastFailure);
             m_recorder.journal(Kind::LinkLost,
                                QJsonObject{{QStringLiteral("error"), m_lostError},
                                            {QStringLiteral("device"), status.device},
@@ -127,7 +121,7 @@ private:
                             {QStringLiteral("outcome"), QLatin1String(link::outcomeName(report.outcome))}};
         switch (report.outcome) {
         case link::WriteOutcome::Failed:
-            details.insert(QStringLiteral("error"), failureWords(report.failure));
+            details.insert(QStringLiteral("error"), link::failureTextWithWords(report.failure));
             [[fallthrough]];
         case link::WriteOutcome::AnsweredOnRetry:
             details.insert(QStringLiteral("retry_result"), report.retryResult);

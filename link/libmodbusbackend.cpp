@@ -165,6 +165,16 @@ char parityLetter(std::int32_t parityCode)
     }
 }
 
+const char *parityName(std::int32_t parityCode)
+{
+    switch (parityCode) {
+    case 0: return "none";
+    case 1: return "odd";
+    case 2: return "even";
+    default: return nullptr;
+    }
+}
+
 namespace {
 std::atomic<std::chrono::milliseconds::rep> g_replyMargin{kReplyMargin.count()};
 }

@@ -64,6 +64,7 @@ void setReplyMargin(std::chrono::milliseconds margin);
 std::chrono::milliseconds byteTimeout(std::int32_t baudCode);
 int baudRate(std::int32_t baudCode);     // 0 for an unknown code
 char parityLetter(std::int32_t parityCode); // 'N', 'O', 'E'; 0 for an unknown code
+const char *parityName(std::int32_t parityCode); // "none", "odd", "even"; nullptr for an unknown code
 
 class LibmodbusBackend final : public Backend {
 public:

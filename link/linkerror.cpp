@@ -67,6 +67,14 @@ QString failureText(const LinkFailure &failure)
     }
 }
 
+QString failureTextWithWords(const LinkFailure &failure)
+{
+    QString text = failureText(failure);
+    if (!failure.words.isEmpty())
+        text += QStringLiteral(" [%1]").arg(failure.words);
+    return text;
+}
+
 QString failureCure(LinkFault fault)
 {
     return QString::fromUtf16(wordsOf(fault).cure);

@@ -42,6 +42,9 @@ struct LinkFailure {
 // The kind in Chinese, for the operator ("控制器无应答（超时）"); the exception
 // code, the lateness and the holder of a busy port are part of it.
 QString failureText(const LinkFailure &failure);
+// The same, followed by the system's words in brackets where there are any
+// ("控制器无应答（超时） [Connection timed out]").
+QString failureTextWithWords(const LinkFailure &failure);
 // What the operator can do about it; empty when no cure is known.
 QString failureCure(LinkFault fault);
 

@@ -40,10 +40,7 @@ QString linkStateToolTip(LinkState state, const LinkStatus &status)
     if (f.fault == LinkFault::None) {
         lines << QStringLiteral("最后错误：%1").arg(none);
     } else {
-        QString error = failureText(f);
-        if (!f.words.isEmpty())
-            error += QStringLiteral(" [%1]").arg(f.words);
-        lines << QStringLiteral("最后错误：%1").arg(error);
+        lines << QStringLiteral("最后错误：%1").arg(failureTextWithWords(f));
         if (const QString cure = failureCure(f.fault); !cure.isEmpty())
             lines << QStringLiteral("处理：%1").arg(cure);
     }

@@ -28,6 +28,15 @@ LinkFailure failureOf(std::int32_t result)
     return failure;
 }
 
+// The outcomes of the last writes, before the event loop may end: delivered
+// at once when called on the thread they are delivered on.
+void deliverLastOutcomes()
+{
+    WriteOutcomes &outcomes = writeOutcomes();
+    if (QThread::currentThread() == outcomes.thread())
+        outcomes.deliver();
+}
+
 } // namespace
 
 LinkThread &LinkThread::instance()
@@ -212,10 +221,7 @@ void LinkThread::finish(std::chrono::milliseconds bound)
         m_thread = std::thread();
         m_stopping = false;
     }
-    // The outcomes of the last writes, before the event loop may end.
-    WriteOutcomes &outcomes = writeOutcomes();
-    if (QThread::currentThread() == outcomes.thread())
-        outcomes.deliver();
+    deliverLastOutcomes();
 }
 
 void LinkThread::hold()
@@ -253,10 +259,7 @@ bool LinkThread::finishBy(std::chrono::steady_clock::time_point queueUntil)
     }
     if (ended)
         finish(std::chrono::milliseconds(0));  // joins the thread that has returned
-    // The outcomes of the last writes, before the event loop may end.
-    WriteOutcomes &outcomes = writeOutcomes();
-    if (QThread::currentThread() == outcomes.thread())
-        outcomes.deliver();
+    deliverLastOutcomes();
     return ended;
 }
 

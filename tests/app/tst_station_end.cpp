@@ -15,6 +15,7 @@
 #include "tests/support/fakelink.h"
 #include "tests/support/testenv.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QLabel>
 #include <QPushButton>
@@ -54,7 +55,8 @@ private slots:
             if (call.op != LinkOp::Write)
                 return;
             // The first write is on the line when the end begins.
-            while (call.first == 3 && !ending)
+            const QDeadlineTimer deadline(8000);
+            while (call.first == 3 && !ending && !deadline.hasExpired())
                 QThread::msleep(1);
             if (call.first == 257) {
                 const QFileInfo file(wal);

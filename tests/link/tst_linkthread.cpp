@@ -9,6 +9,7 @@
 #include "link/writeoutcome.h"
 
 #include "tests/support/fakelink.h"
+#include "tests/support/outcomelog.h"
 #include "tests/support/testenv.h"
 
 #include <QDeadlineTimer>
@@ -43,41 +44,13 @@ private:
     std::atomic<bool> m_entered{false};
 };
 
-// The outcomes reported from now on (those of earlier writes are delivered
-// first, to nobody).
-struct Outcomes {
-    QList<link::WriteReport> reports;
-    QObject receiver;
-    Outcomes()
-    {
-        link::linkThread().drain();
-        link::writeOutcomes().deliver();
-        QObject::connect(&link::writeOutcomes(), &link::WriteOutcomes::finished, &receiver,
-                         [this](const link::WriteReport &r) { reports.append(r); });
-    }
-    QList<link::WriteOutcome> of(int reg) const
-    {
-        QList<link::WriteOutcome> out;
-        for (const auto &r : reports)
-            if (r.reg == reg)
-                out.append(r.outcome);
-        return out;
-    }
-};
-
 } // namespace
 
 class TestLinkThread : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        registerImage() = RegisterImage{};
-        linkSettings() = LinkSettings{};
-        linkSettings().port = 3;
-        linkSettings().station = 7;
-    }
+    void init() { test::resetLinkFixture(); }
 
     // Twenty presses of one write on a dead line, then it answers again: the
     // write in progress finishes (with its retry), then only the last value
@@ -91,7 +64,7 @@ private slots:
             if (c.op == LinkOp::Write && c.count == 1)
                 dead.hold();
         };
-        Outcomes outcomes;
+        test::OutcomeLog outcomes;
         writeWithRetry(1, 1, QStringLiteral("press 1"));
         QTRY_VERIFY_WITH_TIMEOUT(dead.entered(), 2000);
         for (int v = 2; v <= 20; ++v)
@@ -185,7 +158,7 @@ private slots:
             if (c.op == LinkOp::Write && c.first == 1)
                 dead.hold();
         };
-        Outcomes outcomes;
+        test::OutcomeLog outcomes;
         writeWithRetry(1, 5);
         QTRY_VERIFY_WITH_TIMEOUT(dead.entered(), 2000);
         std::atomic<bool> returned{false};

@@ -22,13 +22,7 @@ class TestPoller : public QObject {
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        registerImage() = RegisterImage{};
-        linkSettings() = LinkSettings{};
-        linkSettings().port = 3;
-        linkSettings().station = 7;
-    }
+    void init() { test::resetLinkFixture(); }
 
     void oneCycleIssuesTheNineReadsInOrder()
     {

@@ -1,6 +1,7 @@
 #include "tests/support/fakelink.h"
 
 #include "link/linkthread.h"
+#include "link/registerimage.h"
 
 namespace station::test {
 
@@ -14,6 +15,14 @@ QString describe(const LinkCall &c)
         .arg(c.station)
         .arg(c.first)
         .arg(c.count);
+}
+
+void resetLinkFixture()
+{
+    registerImage() = RegisterImage{};
+    linkSettings() = LinkSettings{};
+    linkSettings().port = 3;
+    linkSettings().station = 7;
 }
 
 FakeLink::FakeLink()

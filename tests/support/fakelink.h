@@ -34,6 +34,10 @@ struct LinkCall {
 
 QString describe(const LinkCall &call);
 
+// An empty register image and the link settings the expected calls of the
+// fake's tests are written for: port 3, station 7, the rest at their defaults.
+void resetLinkFixture();
+
 class FakeLink final : public link::Backend {
 public:
     FakeLink();

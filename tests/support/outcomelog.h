@@ -33,6 +33,16 @@ public:
         return reports[n].tag.value<link::WriteTag>();
     }
 
+    // The outcomes that have come for register reg, in order.
+    QList<link::WriteOutcome> of(int reg) const
+    {
+        QList<link::WriteOutcome> out;
+        for (const auto &r : reports)
+            if (r.reg == reg)
+                out.append(r.outcome);
+        return out;
+    }
+
     QList<link::WriteReport> reports;
 };
 
